@@ -1,0 +1,257 @@
+#include "bindings/convert.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "bindings/failure.hpp"
+#include "bindings/names.hpp"
+
+namespace trelvik {
+
+namespace {
+
+constexpr Py_ssize_t n_parameters = 2;
+
+// The __qualname__ of a class as a str, or a stand-in when it cannot be read.
+Ref qualified_name(PyObject* type) {
+    PyObject* attribute = name_qualname();
+    Ref name(attribute ? PyObject_GetAttr(type, attribute) : nullptr);
+    if (name && PyUnicode_Check(name.get())) return name;
+    PyErr_Clear();
+    return Ref(PyUnicode_FromString("<failed to extract type name>"));
+}
+
+// Index of the parameter whose name is exactly the UTF-8 of `key`, or -1.
+int parameter_index(const ArgumentSpec& spec, PyObject* key) {
+    if (!PyUnicode_Check(key)) return -1;
+    Ref utf8(PyUnicode_AsUTF8String(key));
+    if (!utf8) {
+        PyErr_Clear();  // an unencodable name matches nothing
+        return -1;
+    }
+    const char* bytes = PyBytes_AsString(utf8.get());
+    const size_t length = static_cast<size_t>(PyBytes_Size(utf8.get()));
+    for (int i = 0; i < n_parameters; ++i) {
+        const char* name = spec.positional_names[i];
+        if (std::strlen(name) == length && std::memcmp(name, bytes, length) == 0) return i;
+    }
+    return -1;
+}
+
+void raise_missing(const ArgumentSpec& spec, const Ref slots[2]) {
+    int missing = 0;
+    for (int i = 0; i < n_parameters; ++i) missing += slots[i] ? 0 : 1;
+    if (missing == 2)
+        PyErr_Format(PyExc_TypeError, "%s() missing 2 required positional arguments: '%s' and '%s'",
+                     spec.function_name, spec.positional_names[0], spec.positional_names[1]);
+    else
+        PyErr_Format(PyExc_TypeError, "%s() missing 1 required positional argument: '%s'",
+                     spec.function_name, spec.positional_names[slots[0] ? 1 : 0]);
+}
+
+// Whether `object` may stand for a stand list, a stand or an option; its
+// length hint (0 when unknown) goes to `hint`.
+bool check_level(PyObject* object, Py_ssize_t* hint) {
+    if (PyList_CheckExact(object)) {
+        *hint = PyList_Size(object);
+        return true;
+    }
+    if (PyTuple_CheckExact(object)) {
+        *hint = PyTuple_Size(object);
+        return true;
+    }
+    if (PyUnicode_Check(object)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(object)) {
+        PyObject* sequence = sequence_class();
+        if (!sequence) {
+            if (PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
+            PyErr_WriteUnraisable(nullptr);
+            fail_check("could not import collections.abc.Sequence");
+        }
+        raise_type_mismatch(object, sequence);
+        return false;
+    }
+    *hint = PyObject_Size(object);
+    if (*hint < 0) {  // only a hint: a failing __len__ does not stop the conversion
+        resume_if_panic();
+        PyErr_Clear();
+        *hint = 0;
+    }
+    return true;
+}
+
+// Calls visit(item) for every item that iterating `sequence` yields, in
+// order. Exact lists and tuples are read by index, which yields the same
+// items as their iterators, also when a visit changes the list.
+template <class Visit>
+bool for_each_item(PyObject* sequence, Visit&& visit) {
+    if (PyList_CheckExact(sequence)) {
+        for (Py_ssize_t i = 0; i < PyList_Size(sequence); ++i) {
+            PyObject* borrowed = PyList_GetItem(sequence, i);
+            Py_INCREF(borrowed);
+            Ref item(borrowed);  // a visit may run code that drops it from the list
+            if (!visit(item.get())) return false;
+        }
+        return true;
+    }
+    if (PyTuple_CheckExact(sequence)) {
+        const Py_ssize_t size = PyTuple_Size(sequence);
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (!visit(PyTuple_GetItem(sequence, i))) return false;
+        return true;
+    }
+    Ref iterator(PyObject_GetIter(sequence));
+    if (!iterator) return false;
+    for (;;) {
+        Ref item(PyIter_Next(iterator.get()));
+        if (!item) return !PyErr_Occurred();
+        if (!visit(item.get())) return false;
+    }
+}
+
+bool convert_option(PyObject* option, RawTable& table) {
+    Py_ssize_t hint;
+    if (!check_level(option, &hint)) return false;
+    const bool done = for_each_item(option, [&table](PyObject* item) {
+        double value;
+        if (!convert_double(item, &value)) return false;
+        table.values.push_back(value);
+        return true;
+    });
+    if (!done) return false;
+    table.option_ends.push_back(table.values.size());
+    return true;
+}
+
+bool convert_stand(PyObject* stand, RawTable& table) {
+    Py_ssize_t hint;
+    if (!check_level(stand, &hint)) return false;
+    if (!for_each_item(stand, [&table](PyObject* item) { return convert_option(item, table); }))
+        return false;
+    table.stand_ends.push_back(table.option_ends.size());
+    return true;
+}
+
+}  // namespace
+
+bool bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs, Ref slots[2]) {
+    const Py_ssize_t n = PyTuple_Size(args);
+    for (Py_ssize_t i = 0; i < std::min(n, n_parameters); ++i) {
+        PyObject* value = PyTuple_GetItem(args, i);
+        Py_INCREF(value);
+        slots[i] = Ref(value);
+    }
+    if (n > n_parameters) {
+        PyErr_Format(PyExc_TypeError, "%s() takes %d positional arguments but %zd were given",
+                     spec.function_name, static_cast<int>(n_parameters), n);
+        return false;
+    }
+    if (kwargs) {
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwargs, &position, &key, &value)) {
+            const int i = parameter_index(spec, key);
+            if (i < 0) {
+                Ref text(PyObject_Str(key));
+                if (!text) return false;
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                             spec.function_name, text.get());
+                return false;
+            }
+            if (slots[i]) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
+                             spec.function_name, spec.positional_names[i]);
+                return false;
+            }
+            Py_INCREF(value);
+            slots[i] = Ref(value);
+        }
+    }
+    if (!slots[0] || !slots[1]) {
+        raise_missing(spec, slots);
+        return false;
+    }
+    return true;
+}
+
+bool convert_data(PyObject* data, RawTable& table) {
+    Py_ssize_t hint;
+    bool done = check_level(data, &hint);
+    if (done) {
+        // The hint only saves reallocations; a lying __len__ must not cost memory.
+        table.stand_ends.reserve(static_cast<size_t>(std::min<Py_ssize_t>(hint, 1 << 16)));
+        done = for_each_item(data, [&table](PyObject* item) { return convert_stand(item, table); });
+    }
+    if (!done) argument_error("data");
+    return done;
+}
+
+bool convert_double(PyObject* object, double* value) {
+    const double v = PyFloat_AsDouble(object);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    *value = v;
+    return true;
+}
+
+bool convert_count(PyObject* object, uint32_t* value) {
+    unsigned long long wide;
+    if (PyLong_Check(object)) {
+        wide = PyLong_AsUnsignedLongLong(object);
+    } else {
+        Ref index(PyNumber_Index(object));
+        if (!index) return false;
+        if (!PyLong_Check(index.get())) {
+            raise_type_mismatch(index.get(), reinterpret_cast<PyObject*>(&PyLong_Type));
+            return false;
+        }
+        wide = PyLong_AsUnsignedLongLong(index.get());
+    }
+    if (wide == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    if (wide > UINT32_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+        return false;
+    }
+    *value = static_cast<uint32_t>(wide);
+    return true;
+}
+
+void argument_error(const char* name) {
+    PyObject *raw_type, *raw_value, *raw_traceback;
+    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
+    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
+    if (!raw_value || reinterpret_cast<PyObject*>(Py_TYPE(raw_value)) != PyExc_TypeError) {
+        PyErr_Restore(raw_type, raw_value, raw_traceback);
+        return;
+    }
+    Ref type(raw_type), value(raw_value), traceback(raw_traceback);
+    Ref text(PyObject_Str(value.get()));
+    if (!text) {
+        PyErr_WriteUnraisable(value.get());
+        text = Ref(PyUnicode_FromString("<unprintable TypeError object>"));
+        if (!text) return;
+    }
+    Ref message(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
+    if (!message) return;
+    Ref error(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
+    if (!error) return;
+    PyException_SetCause(error.get(), PyException_GetCause(value.get()));
+    PyErr_SetObject(PyExc_TypeError, error.get());
+}
+
+void raise_type_mismatch(PyObject* object, PyObject* expected_class) {
+    Ref expected = qualified_name(expected_class);
+    if (!expected) return;
+    if (object == Py_None) {
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%U'", expected.get());
+        return;
+    }
+    Ref actual = qualified_name(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+    if (!actual) return;
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%U'", actual.get(),
+                 expected.get());
+}
+
+}  // namespace trelvik

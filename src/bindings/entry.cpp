@@ -1,0 +1,116 @@
+#include "bindings/entry.hpp"
+
+#include <optional>
+#include <variant>
+
+#ifdef __linux__
+#include <sys/sysinfo.h>
+#endif
+
+#include "bindings/convert.hpp"
+#include "bindings/failure.hpp"
+#include "bindings/solution.hpp"
+#include "pareto/front.hpp"
+#include "pareto/sampler.hpp"
+
+namespace trelvik {
+
+namespace {
+
+const ArgumentSpec find_pareto_front_arguments = {"find_pareto_front", {"data", "epsilon"}};
+const ArgumentSpec create_random_points_arguments = {"create_random_points", {"data", "n_points"}};
+
+// The validated table, or nullopt with ValueError set.
+std::optional<DataTable> validated_table(RawTable&& raw) {
+    auto built = build_table(std::move(raw));
+    if (auto* error = std::get_if<DataTableError>(&built)) {
+        PyErr_SetString(PyExc_ValueError, message(*error).c_str());
+        return std::nullopt;
+    }
+    return std::move(std::get<DataTable>(built));
+}
+
+PyObject* solutions_to_list(ResultArray&& pairs) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
+    if (!list) return object_creation_failed();
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        PyObject* solution = new_solution(std::move(pairs[i]));
+        if (!solution) return nullptr;  // the list and the remaining pairs go with their owners
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), solution);
+    }
+    return list.release();
+}
+
+// Drawing more designs than the machine could ever hold would only end in the
+// kernel killing the process; refuse it up front with MemoryError instead.
+bool sample_fits_in_memory(uint32_t n_points, const DataTable& table) {
+#ifdef __linux__
+    struct sysinfo info;
+    if (sysinfo(&info) != 0) return true;
+    const double limit = (double(info.totalram) + double(info.totalswap)) * info.mem_unit;
+    // Per point: the pair and its two arrays with allocator overhead, then the
+    // Python object and its list slot.
+    const double per_point = sizeof(ResultPair) + 8.0 * (table.n_stands + table.n_variables) + 32 +
+                             96 + sizeof(PyObject*);
+    return per_point * n_points <= limit;
+#else
+    (void)n_points;
+    (void)table;
+    return true;
+#endif
+}
+
+PyObject* find_pareto_front(PyObject*, PyObject* args, PyObject* kwargs) {
+    return raising_guard<PyObject*>(nullptr, [args, kwargs]() -> PyObject* {
+        Ref slots[2];
+        if (!bind_arguments(find_pareto_front_arguments, args, kwargs, slots)) return nullptr;
+        RawTable raw;
+        if (!convert_data(slots[0].get(), raw)) return nullptr;
+        double epsilon;
+        if (!convert_double(slots[1].get(), &epsilon)) {
+            argument_error("epsilon");
+            return nullptr;
+        }
+        ResultArray pairs;
+        {
+            std::optional<DataTable> table = validated_table(std::move(raw));
+            if (!table) return nullptr;
+            pairs = build_front(*table, epsilon);
+        }
+        return solutions_to_list(std::move(pairs));
+    });
+}
+
+PyObject* create_random_points(PyObject*, PyObject* args, PyObject* kwargs) {
+    return raising_guard<PyObject*>(nullptr, [args, kwargs]() -> PyObject* {
+        Ref slots[2];
+        if (!bind_arguments(create_random_points_arguments, args, kwargs, slots)) return nullptr;
+        RawTable raw;
+        if (!convert_data(slots[0].get(), raw)) return nullptr;
+        uint32_t n_points;
+        if (!convert_count(slots[1].get(), &n_points)) {
+            argument_error("n_points");
+            return nullptr;
+        }
+        ResultArray pairs;
+        {
+            std::optional<DataTable> table = validated_table(std::move(raw));
+            if (!table) return nullptr;
+            if (!sample_fits_in_memory(n_points, *table)) return PyErr_NoMemory();
+            pairs = sample_random_designs(*table, n_points);
+        }
+        return solutions_to_list(std::move(pairs));
+    });
+}
+
+}  // namespace
+
+PyMethodDef entry_methods[2] = {
+    {"find_pareto_front", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(find_pareto_front)),
+     METH_VARARGS | METH_KEYWORDS, "find_pareto_front(data, epsilon)\n--\n\n"},
+    {"create_random_points",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(create_random_points)),
+     METH_VARARGS | METH_KEYWORDS, "create_random_points(data, n_points)\n--\n\n"},
+};
+
+}  // namespace trelvik

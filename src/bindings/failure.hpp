@@ -1,0 +1,86 @@
+// How failures cross into Python. Every function that the interpreter calls
+// runs inside a guard:
+//   - a failure with a Python exception set passes through as it is;
+//   - an internal check failure (already reported on standard error) becomes
+//     PanicException, a direct subclass of BaseException;
+//   - running out of memory becomes MemoryError.
+// The guards are the only places that catch InternalCheckFailure.
+#pragma once
+
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "bindings/python.hpp"
+#include "pareto/check.hpp"
+
+namespace trelvik {
+
+// The PanicException class (borrowed), created on first use; nullptr with an
+// exception set if it cannot be created.
+PyObject* panic_exception_type();
+
+// Makes PanicException(message) the pending exception.
+void raise_panic(const std::string& message) noexcept;
+
+// Called after a failed interpreter call, with its exception pending. If that
+// exception is a PanicException that Python code let escape from a nested
+// call into this module, prints it with its traceback and resumes the
+// internal failure: throws InternalCheckFailure with the same message.
+void resume_if_panic();
+
+// For a null result of an interpreter call that creates an object where the
+// module has no other way to go on. Returns nullptr, leaving a pending
+// MemoryError as it is; any other failure is reported as unraisable and
+// becomes the internal failure "PyObject pointer is null".
+PyObject* object_creation_failed();
+
+namespace detail {
+void raise_memory_error() noexcept;
+void raise_capacity_overflow() noexcept;
+void raise_unknown_failure() noexcept;
+}  // namespace detail
+
+// Runs body() and returns its result. `failure` is the value that signals a
+// pending exception (nullptr or -1).
+template <class Result, class Body>
+Result raising_guard(Result failure, Body&& body) noexcept {
+    try {
+        Result result = body();
+        if (result == failure) resume_if_panic();
+        return result;
+    } catch (const InternalCheckFailure& check) {
+        raise_panic(check.message);
+    } catch (const std::bad_alloc&) {
+        detail::raise_memory_error();
+    } catch (const std::length_error&) {
+        detail::raise_capacity_overflow();
+    } catch (...) {
+        detail::raise_unknown_failure();
+    }
+    return failure;
+}
+
+// For deallocators: nothing leaves; a failure is reported through the
+// interpreter's unraisable hook, and a pending exception is kept.
+template <class Body>
+void silent_guard(Body&& body) noexcept {
+    try {
+        body();
+        return;
+    } catch (const InternalCheckFailure& check) {
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
+        raise_panic(check.message);
+        PyErr_WriteUnraisable(nullptr);
+        PyErr_Restore(type, value, traceback);
+    } catch (...) {
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
+        detail::raise_unknown_failure();
+        PyErr_WriteUnraisable(nullptr);
+        PyErr_Restore(type, value, traceback);
+    }
+}
+
+}  // namespace trelvik

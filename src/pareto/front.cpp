@@ -1,0 +1,145 @@
+#include "pareto/front.hpp"
+
+#include <cmath>
+
+#include "pareto/box_map.hpp"
+#include "pareto/check.hpp"
+#include "pareto/design_history.hpp"
+#include "pareto/evaluate.hpp"
+#include "pareto/grid_key.hpp"
+#include "pareto/nondominated.hpp"
+
+namespace trelvik {
+
+namespace {
+
+// Every option vector moved so that each variable's smallest value over the
+// whole table becomes 1e-9: (value - minimum) + 1e-9. NaN never becomes a
+// minimum, and -0.0 does not replace +0.0.
+std::vector<double> shifted_values(const DataTable& table) {
+    const size_t n = table.n_variables;
+    const std::vector<double>& values = table.stands.values;
+    std::vector<double> minima(n, INFINITY);
+    for (size_t i = 0; i < values.size(); i += n)
+        for (size_t k = 0; k < n; ++k)
+            if (values[i + k] < minima[k]) minima[k] = values[i + k];
+    std::vector<double> shifted(values.size());
+    for (size_t i = 0; i < values.size(); i += n)
+        for (size_t k = 0; k < n; ++k) shifted[i + k] = (values[i + k] - minima[k]) + 1e-9;
+    return shifted;
+}
+
+// One stage: every front member (in front order) extended by every option (in
+// option order), each candidate fed straight into its box. A box keeps the
+// first candidate that reached it, replaced by each later one that dominates
+// the current holder. N is the number of variables, or 0 when only known at
+// run time (`n`).
+template <size_t N>
+void fill_boxes(const double* front, size_t front_size, const double* options, size_t n_options,
+                size_t n, const GridScale& scale, BoxMap& boxes) {
+    constexpr size_t fixed = N == 0 ? 1 : N;
+    if constexpr (N != 0) n = N;
+    double fixed_target[fixed];
+    uint64_t fixed_key[fixed];
+    std::vector<double> runtime_target(N == 0 ? n : 0);
+    std::vector<uint64_t> runtime_key(N == 0 ? n : 0);
+    double* target = N == 0 ? runtime_target.data() : fixed_target;
+    uint64_t* key = N == 0 ? runtime_key.data() : fixed_key;
+    const detail::LogEntry* log_table = detail::log_table();
+
+    for (size_t p = 0; p < front_size; ++p) {
+        const double* parent = front + p * n;
+        for (size_t j = 0; j < n_options; ++j) {
+            const double* option = options + j * n;
+            for (size_t k = 0; k < n; ++k) target[k] = parent[k] + option[k];
+            for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate(target[k], scale, log_table);
+            const uint32_t box = find_or_add_box(boxes, key, hash_key(key, n));
+            double* held;
+            if (box == new_box) {
+                held = boxes.targets.data() + boxes.targets.size() - n;
+            } else {
+                held = boxes.targets.data() + size_t{box} * n;
+                if (!dominates(target, held, n)) continue;
+            }
+            const size_t slot = box == new_box ? boxes.parents.size() - 1 : box;
+            for (size_t k = 0; k < n; ++k) held[k] = target[k];
+            boxes.parents[slot] = static_cast<uint32_t>(p);
+            boxes.choices[slot] = j;
+        }
+    }
+}
+
+void fill_boxes_for(size_t n, const double* front, size_t front_size, const double* options,
+                    size_t n_options, const GridScale& scale, BoxMap& boxes) {
+    switch (n) {
+        case 1: return fill_boxes<1>(front, front_size, options, n_options, n, scale, boxes);
+        case 2: return fill_boxes<2>(front, front_size, options, n_options, n, scale, boxes);
+        case 3: return fill_boxes<3>(front, front_size, options, n_options, n, scale, boxes);
+        case 4: return fill_boxes<4>(front, front_size, options, n_options, n, scale, boxes);
+        default: return fill_boxes<0>(front, front_size, options, n_options, n, scale, boxes);
+    }
+}
+
+// A guess at the number of boxes of a stage, to size the map: it grows if needed.
+size_t expected_boxes(size_t front_size, size_t n_options) {
+    size_t candidates;
+    if (__builtin_mul_overflow(front_size, n_options, &candidates)) candidates = SIZE_MAX;
+    return std::min(candidates, 4 * front_size + 16);
+}
+
+}  // namespace
+
+ResultArray build_front(const DataTable& table, double epsilon) {
+    if (table.n_stands == 0) fail_index_check(0, 0);
+    const size_t n = table.n_variables;
+    const std::vector<double> shifted = shifted_values(table);
+    const GridScale scale = make_grid_scale(epsilon);
+
+    // Stage 0: every option of the first stand, unboxed and unfiltered.
+    const size_t first_count = table.option_counts[0];
+    std::vector<double> front(shifted.begin(), shifted.begin() + first_count * n);
+    DesignHistory history;
+    history.entries.reserve(first_count);
+    for (size_t j = 0; j < first_count; ++j) history.entries.push_back({no_parent, j});
+    size_t front_size = first_count;
+
+    BoxMap boxes;
+    std::vector<uint8_t> keep;
+    std::vector<double> next_front;
+    for (uint64_t stand = 1; stand < table.n_stands && front_size > 0; ++stand) {
+        const size_t n_options = table.option_counts[stand];
+        const double* options = shifted.data() + table.stands.first_option[stand] * n;
+        reset_boxes(boxes, n, expected_boxes(front_size, n_options));
+        fill_boxes_for(n, front.data(), front_size, options, n_options, scale, boxes);
+
+        const size_t survivors = boxes.parents.size();
+        mark_non_dominated(boxes.targets.data(), survivors, n, keep);
+        const uint64_t front_begin = history.entries.size() - front_size;
+        next_front.clear();
+        size_t kept = 0;
+        for (size_t b = 0; b < survivors; ++b) {
+            if (!keep[b]) continue;
+            next_front.insert(next_front.end(), boxes.targets.begin() + b * n,
+                              boxes.targets.begin() + (b + 1) * n);
+            history.entries.push_back({front_begin + boxes.parents[b], boxes.choices[b]});
+            ++kept;
+        }
+        front.swap(next_front);
+        front_size = kept;
+        compact_if_due(history, front_size);
+    }
+    if (front_size == 0) return {};
+
+    // The reported targets are sums over the unshifted table.
+    ResultArray result;
+    result.reserve(front_size);
+    const uint64_t front_begin = history.entries.size() - front_size;
+    for (size_t r = 0; r < front_size; ++r) {
+        std::vector<uint64_t> design = trace_design(history, front_begin + r, table.n_stands);
+        std::vector<double> target = evaluate_design(table, design);
+        result.push_back(ResultPair{std::move(design), std::move(target)});
+    }
+    return result;
+}
+
+}  // namespace trelvik

@@ -1,0 +1,73 @@
+// Epsilon-grid key: the box index of a value x is
+//     floor(log1p(x + 1e-9) / log1p(epsilon))
+// computed with the C library's log1p in double precision. A quotient that is
+// negative, infinite or NaN fails the call ("negative coordinate value: q").
+//
+// Most values are keyed without log1p: a table-driven logarithm with a proven
+// error bound brackets the quotient, and only when the bracket straddles a
+// box boundary is the exact formula evaluated. Both give the identical index.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace trelvik {
+
+struct GridScale {
+    double g;      // log1p(epsilon)
+    double inv_g;  // 1 / g, for the bracketing path
+    bool bracketing;  // false when g is not a positive, finite, reciprocable number
+};
+
+GridScale make_grid_scale(double epsilon);
+
+// The exact box index of one value; fails the call on a rejected quotient.
+uint64_t grid_coordinate_exact(double x, double g);
+
+// The shortest decimal form of a rejected quotient, positional, no exponent.
+std::string format_quotient(double q);
+
+namespace detail {
+
+struct LogEntry {
+    double inv_center;  // 1 / c for the centre c of the mantissa interval
+    double log_center;  // log(c)
+};
+inline constexpr int log_table_bits = 8;
+const LogEntry* log_table();
+
+}  // namespace detail
+
+// The box index of one value: exact, and cheap away from box boundaries.
+inline uint64_t grid_coordinate(double x, const GridScale& scale, const detail::LogEntry* table) {
+    const double y = x + 1e-9;
+    // 1 <= u < 2^1024 and finite; NaN fails the comparison.
+    if (scale.bracketing && y >= 0.0 && y <= 1e300) {
+        const double u = 1.0 + y;
+        uint64_t bits;
+        __builtin_memcpy(&bits, &u, sizeof bits);
+        const int exponent = static_cast<int>(bits >> 52) - 1023;
+        const uint64_t index = (bits >> (52 - detail::log_table_bits)) & ((1u << detail::log_table_bits) - 1);
+        const uint64_t mantissa_bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
+        double m;
+        __builtin_memcpy(&m, &mantissa_bits, sizeof m);
+        const detail::LogEntry& e = table[index];
+        // |t| <= 2^-9, so the series below is accurate to about 6e-15.
+        const double t = m * e.inv_center - 1.0;
+        const double log1p_t = t * (1.0 + t * (-0.5 + t * (1.0 / 3.0 + t * -0.25)));
+        const double log_u = exponent * 0.69314718055994530942 + (e.log_center + log1p_t);
+        const double q = log_u * scale.inv_g;
+        // The bracket covers every error of this approximation and of the
+        // library's log1p and division, with several orders of magnitude to spare.
+        const double margin = q * 1e-13 + 1e-11 * scale.inv_g;
+        const double low = q - margin;
+        const double high = q + margin;
+        if (low >= 0.0 && high < 4503599627370496.0) {  // 2^52: floors are exact
+            const double box = __builtin_floor(low);
+            if (__builtin_floor(high) == box) return static_cast<uint64_t>(box);
+        }
+    }
+    return grid_coordinate_exact(x, scale.g);
+}
+
+}  // namespace trelvik
