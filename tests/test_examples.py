@@ -180,3 +180,38 @@ def test_stub_documents_the_module_as_it_is():
     attributes = {node.name: node for node in cls.body if isinstance(node, ast.FunctionDef)}
     assert set(attributes) == {"design_vector", "target_vector"}
     assert all(ast.get_docstring(node) for node in attributes.values())
+
+
+README = ROOT / "README.md"
+
+
+def fenced_blocks(text):
+    """(language, body) of every fenced block, in order."""
+    return re.findall(r"^```(\w*)\n(.*?)^```$", text, flags=re.M | re.S)
+
+
+def test_readme_python_examples_print_what_the_readme_shows(capsys):
+    blocks = fenced_blocks(README.read_text())
+    ran = 0
+    for (language, body), (next_language, next_body) in zip(blocks, blocks[1:] + [("", "")]):
+        if language != "python":
+            continue
+        exec(compile(body, "README.md", "exec"), {})
+        printed = capsys.readouterr().out
+        if next_language == "text":
+            assert printed == next_body
+        ran += 1
+    assert ran >= 1
+
+
+def test_readme_keeps_the_two_set_up_commands_and_its_picture():
+    blocks = [body for _, body in fenced_blocks(README.read_text())]
+    set_up = [body for body in blocks if "pip install" in body]
+    assert set_up == [
+        "python -m pip install . && python examples/forest_plan.py\n",
+        'python -m pip install ".[test]" && python -m pytest\n',
+    ]
+    picture = ROOT / "docs" / "front.png"
+    assert "](docs/front.png)" in README.read_text()
+    assert 10_000 < picture.stat().st_size < 200_000
+    assert png_size(picture) == PICTURE_SIZE[3]
