@@ -204,6 +204,13 @@ def test_readme_python_examples_print_what_the_readme_shows(capsys):
     assert ran >= 1
 
 
+def test_readme_shows_what_the_example_prints(tmp_path):
+    shown = README.read_text().split("The example prints, in about a second:\n\n```text\n")[1].split("```")[0]
+    printed = run_example("forest_plan.py", cwd=tmp_path)
+    untimed = lambda text: re.sub(r"computed in [0-9.]+ s", "computed in ... s", text)
+    assert untimed(printed) == untimed(shown)
+
+
 def test_readme_keeps_the_two_set_up_commands_and_its_picture():
     blocks = [body for _, body in fenced_blocks(README.read_text())]
     set_up = [body for body in blocks if "pip install" in body]
