@@ -1,0 +1,79 @@
+"""Keyboard interrupt: SIGINT during a long call lets the call finish, then
+raises KeyboardInterrupt in Python; the process survives the signal.
+
+Evidence, gathered in a child process:
+- the child exits normally after catching KeyboardInterrupt;
+- the interrupt's traceback points at the line of the call, so the signal
+  arrived during the call and was raised as soon as the call returned (had it
+  arrived later, the interrupt would come from the sleep after the call);
+- the peak of the interpreter's traced memory during the call covers the whole
+  result list, which the module builds only after the computation is done, so
+  the call ran to its end instead of giving up when the signal arrived.
+"""
+
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="sends SIGINT")
+
+CHILD = textwrap.dedent(
+    """
+    import sys, time, traceback, tracemalloc
+    import trelvik
+
+    tracemalloc.start()
+    FRONT = sys.argv[1] == "find_pareto_front"
+    n = 4000  # 4000 x 4000 candidates, each in a box of its own: seconds of work
+    front_data = [[[float(i), float(n - i)] for i in range(n)],
+                  [[float(j % 7), float((j * 3) % 11)] for j in range(n)]]
+    sample_data = [[[1.0], [2.0]], [[3.0], [4.0]]]
+    before = tracemalloc.get_traced_memory()[0]
+    tracemalloc.reset_peak()
+    print("calling", flush=True)
+    try:
+        if FRONT:
+            trelvik.find_pareto_front(front_data, 1e-9)  # THE CALL
+        else:
+            trelvik.create_random_points(sample_data, 3_000_000)  # THE CALL
+        print("returned before the signal arrived", flush=True)
+        time.sleep(60)
+    except KeyboardInterrupt as interrupt:
+        peak = tracemalloc.get_traced_memory()[1]
+        line = traceback.extract_tb(interrupt.__traceback__)[-1].lineno
+        print("interrupted at line", line)
+        print("peak bytes during the call", peak - before)
+    """
+)
+CALL_LINES = [i + 1 for i, line in enumerate(CHILD.splitlines()) if line.endswith("# THE CALL")]
+RESULTS = {"find_pareto_front": 4000, "create_random_points": 3_000_000}
+
+
+@pytest.mark.parametrize("function", ["find_pareto_front", "create_random_points"])
+def test_interrupt_during_a_long_call(function):
+    child = subprocess.Popen(
+        [sys.executable, "-c", CHILD, function],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
+    try:
+        assert child.stdout.readline().strip() == "calling"
+        time.sleep(0.5)  # the call is now under way; it lasts several seconds
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=300)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert child.returncode == 0, "the child died (%d): %s" % (child.returncode, err[-2000:])
+    lines = out.splitlines()
+    assert "returned before the signal arrived" not in lines, "make the call longer"
+    (line,) = [int(text.split()[-1]) for text in lines if text.startswith("interrupted at line")]
+    assert line in CALL_LINES, out
+    (peak,) = [int(text.split()[-1]) for text in lines if text.startswith("peak bytes")]
+    assert peak >= RESULTS[function] * 48, "the result list was never built: %s" % out
