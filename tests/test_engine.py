@@ -44,7 +44,7 @@ def test_matches_model_on_small_tables(seed):
     rng = random.Random(seed)
     data = random_table(rng, rng.randint(2, 8), rng.randint(1, 8), rng.randint(1, 5),
                         rng.choice(["int", "real", "mixed"]))
-    epsilon = rng.choice([1e-9, 1e-4, 0.003, 0.05, 0.3, 1.0, 7.0])
+    epsilon = rng.choice([1e-4, 0.003, 0.05, 0.3, 1.0, 7.0])
     assert outcome(lambda: front_of(data, epsilon)) == outcome(lambda: build_front(data, epsilon))
 
 
@@ -62,7 +62,7 @@ def test_matches_model_on_large_fronts(n_variables, seed):
             total = sum(weights)
             stand.append([round(100 * w / total + rng.uniform(0, 3), 3) for w in weights])
         data.append(stand)
-    epsilon = 1e-3
+    epsilon = {2: 1e-3, 3: 0.1, 4: 0.3, 5: 0.5}[n_variables]  # fronts of some hundreds
     expected = build_front(data, epsilon)
     assert len(expected) > 64
     assert front_of(data, epsilon) == expected
@@ -78,12 +78,14 @@ def test_exact_front_by_brute_force():
         n_variables = rng.randint(1, 4)
         data = [[[unit * rng.randint(-20, 40) for _ in range(n_variables)]
                  for _ in range(rng.randint(1, 5))] for _ in range(rng.randint(2, 5))]
-        targets = {tuple(map(sum, zip(*options))) for options in itertools.product(*data)}
-        pareto = {t for t in targets
-                  if not any(all(a <= b for a, b in zip(o, t)) and o != t for o in targets)}
+        targets = sorted({tuple(map(sum, zip(*options))) for options in itertools.product(*data)})
+        pareto = []  # in lexicographic order only an earlier target can dominate a later one
+        for t in targets:
+            if not any(all(a <= b for a, b in zip(p, t)) for p in pareto):
+                pareto.append(t)
         found = [tuple(s.target_vector) for s in trelvik.find_pareto_front(data, 1e-13)]
         assert len(found) == len(set(found)), trial
-        assert set(found) == pareto, trial
+        assert set(found) == set(pareto), trial
 
 
 WORKED = [[[1, 5], [3, 3], [5, 1]], [[0, 2], [2, 0]]]
@@ -101,8 +103,8 @@ WORKED = [[[1, 5], [3, 3], [5, 1]], [[0, 2], [2, 0]]]
         # A later stand without options leaves nothing.
         ([[[1.0]], [[2.0]], []], 0.1, []),
         # One box for everything: the first candidate, replaced by each dominating one.
-        (WORKED, math.inf, [([2, 1], [7, 1])]),
-        (WORKED, -1.0, [([2, 1], [7, 1])]),
+        (WORKED, math.inf, [([0, 0], [1, 7])]),
+        (WORKED, -1.0, [([0, 0], [1, 7])]),
     ],
 )
 def test_worked_examples(data, epsilon, expected):
@@ -120,7 +122,7 @@ def test_worked_examples(data, epsilon, expected):
         (WORKED, -2.0, "NaN"),
         (WORKED, math.nan, "NaN"),
         ([[[1.0, math.nan]], [[1.0, 2.0]]], 0.1, "NaN"),
-        ([[[1.0], [math.inf]], [[1.0]]], 0.1, "NaN"),
+        ([[[1.0], [math.inf]], [[1.0]]], 0.1, "inf"),
         ([[[1e308], [-1e308]], [[0.0]]], 0.1, "inf"),
         ([[[1.7e308]], [[1.7e308], [0.0]]], 0.1, "inf"),
         # A large negative quotient is written with all its integer digits.
@@ -133,14 +135,15 @@ def test_rejected_quotients(data, epsilon, message, capfd):
     if message is not None:
         assert expected[1] == "negative coordinate value: " + message
     else:
-        assert "e" not in expected[1] and len(expected[1]) > 290
+        number = expected[1].rsplit(" ", 1)[1]
+        assert number.startswith("-") and number[1:].isdigit() and len(number) > 290
     assert outcome(lambda: front_of(data, epsilon)) == expected
     assert expected[1] in capfd.readouterr().err
 
 
 def test_keys_saturate_for_tiny_epsilon():
     # Every quotient is beyond 2**64: all candidates share the largest key.
-    assert front_of(WORKED, 1e-300) == [([2, 1], [7, 1])]
+    assert front_of(WORKED, 1e-300) == [([0, 0], [1, 7])]
 
 
 def test_one_option_per_stand_over_many_stands():

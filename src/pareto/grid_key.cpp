@@ -20,9 +20,25 @@ GridScale make_grid_scale(double epsilon) {
 std::string format_quotient(double q) {
     if (std::isnan(q)) return "NaN";
     if (std::isinf(q)) return q > 0 ? "inf" : "-inf";
-    char buffer[400];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, q, std::chars_format::fixed);
-    return std::string(buffer, result.ptr);
+    // The shortest digits that read back as q, written out positionally: a
+    // rejected quotient is a whole number, so every digit lies before the
+    // point and the rest are zeros (-2e291 is "-2" and 291 zeros).
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, q, std::chars_format::scientific).ptr;
+    const std::string text(buffer, end);  // like "-1.6094379130341003e+297"
+    const size_t e = text.find('e');
+    const int exponent = std::stoi(text.substr(e + 1));
+    std::string digits;
+    std::string sign;
+    for (char c : text.substr(0, e)) {
+        if (c == '-') sign = "-";
+        else if (c != '.') digits += c;
+    }
+    const int integer_digits = exponent + 1;
+    if (integer_digits <= 0) return sign + "0";  // |q| < 1: not a whole number, never rejected
+    if (static_cast<int>(digits.size()) <= integer_digits)
+        return sign + digits + std::string(integer_digits - digits.size(), '0');
+    return sign + digits.substr(0, integer_digits) + "." + digits.substr(integer_digits);
 }
 
 uint64_t grid_coordinate_exact(double x, double g) {
