@@ -11,6 +11,7 @@ GridScale make_grid_scale(double epsilon) {
     GridScale scale;
     scale.g = std::log1p(epsilon);
     scale.inv_g = 1.0 / scale.g;
+    scale.absolute_margin = 1e-11 * scale.inv_g;
     // Below 1e-200 the margins of the bracket lose their meaning; such
     // scales take the exact path, as do zero, negative, infinite and NaN g.
     scale.bracketing = scale.g > 1e-200 && scale.g < 1e300 && std::isfinite(scale.inv_g);

@@ -16,6 +16,7 @@ namespace trelvik {
 struct GridScale {
     double g;      // log1p(epsilon)
     double inv_g;  // 1 / g, for the bracketing path
+    double absolute_margin;  // the part of the bracket that does not scale with the quotient
     bool bracketing;  // false when g is not a positive, finite, reciprocable number
 };
 
@@ -59,12 +60,13 @@ inline uint64_t grid_coordinate(double x, const GridScale& scale, const detail::
         const double q = log_u * scale.inv_g;
         // The bracket covers every error of this approximation and of the
         // library's log1p and division, with several orders of magnitude to spare.
-        const double margin = q * 1e-13 + 1e-11 * scale.inv_g;
+        const double margin = q * 1e-13 + scale.absolute_margin;
         const double low = q - margin;
         const double high = q + margin;
-        if (low >= 0.0 && high < 4503599627370496.0) {  // 2^52: floors are exact
-            const double box = __builtin_floor(low);
-            if (__builtin_floor(high) == box) return static_cast<uint64_t>(box);
+        // Below 2^52 and not negative, truncation is the floor.
+        if (low >= 0.0 && high < 4503599627370496.0) {
+            const int64_t box = static_cast<int64_t>(low);
+            if (static_cast<int64_t>(high) == box) return static_cast<uint64_t>(box);
         }
     }
     return grid_coordinate_exact(x, scale.g);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <utility>
 #include <numeric>
 
 namespace trelvik {
@@ -28,19 +30,52 @@ void mark_by_plain_scan(const double* points, size_t count, size_t n, std::vecto
     for (uint32_t m : archive) keep[m] = 1;
 }
 
+// The bits of a double as an unsigned integer in the same order as the values.
+inline uint64_t ordered_bits(double x) {
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+}
+
 // Indices in lexicographic order of their points. A point can only be
 // dominated by a point before it in this order, because a dominating point is
-// lexicographically smaller and the points are distinct.
+// lexicographically smaller and the points are distinct. A radix sort on the
+// first coordinate does the bulk; runs that tie in it are sorted fully.
 std::vector<uint32_t> lexicographic_order(const double* points, size_t count, size_t n) {
+    struct Entry {
+        uint64_t key;
+        uint32_t index;
+    };
+    std::vector<Entry> entries(count), scratch(count);
+    for (size_t i = 0; i < count; ++i)
+        entries[i] = Entry{ordered_bits(points[i * n] + 0.0), static_cast<uint32_t>(i)};  // -0.0 ties with 0.0
+    constexpr int digit_bits = 11;
+    constexpr uint64_t digit_mask = (1u << digit_bits) - 1;
+    std::vector<uint32_t> histogram(size_t{1} << digit_bits);
+    for (int shift = 0; shift < 64; shift += digit_bits) {
+        std::fill(histogram.begin(), histogram.end(), 0);
+        for (const Entry& e : entries) ++histogram[(e.key >> shift) & digit_mask];
+        if (histogram[(entries[0].key >> shift) & digit_mask] == count) continue;  // one digit value
+        uint32_t total = 0;
+        for (uint32_t& h : histogram) total += std::exchange(h, total);
+        for (const Entry& e : entries) scratch[histogram[(e.key >> shift) & digit_mask]++] = e;
+        entries.swap(scratch);
+    }
     std::vector<uint32_t> order(count);
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [points, n](uint32_t a, uint32_t b) {
+    for (size_t i = 0; i < count; ++i) order[i] = entries[i].index;
+    const auto lexicographic = [points, n](uint32_t a, uint32_t b) {
         const double* pa = points + size_t{a} * n;
         const double* pb = points + size_t{b} * n;
         for (size_t k = 0; k < n; ++k)
             if (pa[k] != pb[k]) return pa[k] < pb[k];
         return false;
-    });
+    };
+    for (size_t begin = 0; begin < count;) {
+        size_t end = begin + 1;
+        while (end < count && entries[end].key == entries[begin].key) ++end;
+        if (end - begin > 1) std::sort(order.begin() + begin, order.begin() + end, lexicographic);
+        begin = end;
+    }
     return order;
 }
 
