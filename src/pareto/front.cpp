@@ -1,5 +1,6 @@
 #include "pareto/front.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "pareto/box_map.hpp"
@@ -34,37 +35,54 @@ std::vector<double> shifted_values(const DataTable& table) {
 // first candidate that reached it, replaced by each later one that dominates
 // the current holder. N is the number of variables, or 0 when only known at
 // run time (`n`).
+//
+// Candidates are keyed in small batches, and the hash slot of each is
+// prefetched before the batch is placed, in order: the slot table is larger
+// than the caches, and waiting for it would otherwise dominate.
 template <size_t N>
 void fill_boxes(const double* front, size_t front_size, const double* options, size_t n_options,
                 size_t n, const GridScale& scale, BoxMap& boxes) {
-    constexpr size_t fixed = N == 0 ? 1 : N;
+    constexpr size_t batch = 16;
     if constexpr (N != 0) n = N;
-    double fixed_target[fixed];
-    uint64_t fixed_key[fixed];
-    std::vector<double> runtime_target(N == 0 ? n : 0);
-    std::vector<uint64_t> runtime_key(N == 0 ? n : 0);
-    double* target = N == 0 ? runtime_target.data() : fixed_target;
-    uint64_t* key = N == 0 ? runtime_key.data() : fixed_key;
+    std::vector<double> targets(batch * n);
+    std::vector<uint64_t> keys(batch * n);
+    uint64_t hashes[batch];
+    uint32_t parents[batch];
+    uint64_t choices[batch];
     const detail::LogEntry* log_table = detail::log_table();
 
-    for (size_t p = 0; p < front_size; ++p) {
-        const double* parent = front + p * n;
-        for (size_t j = 0; j < n_options; ++j) {
+    size_t p = 0, j = 0;  // the next candidate to key
+    while (p < front_size && n_options > 0) {
+        size_t filled = 0;
+        for (; filled < batch && p < front_size; ++filled) {
+            const double* parent = front + p * n;
             const double* option = options + j * n;
+            double* target = targets.data() + filled * n;
+            uint64_t* key = keys.data() + filled * n;
             for (size_t k = 0; k < n; ++k) target[k] = parent[k] + option[k];
             for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate(target[k], scale, log_table);
-            const uint32_t box = find_or_add_box(boxes, key, hash_key(key, n));
-            double* held;
-            if (box == new_box) {
-                held = boxes.targets.data() + boxes.targets.size() - n;
-            } else {
-                held = boxes.targets.data() + size_t{box} * n;
-                if (!dominates(target, held, n)) continue;
+            hashes[filled] = hash_key(key, n);
+            __builtin_prefetch(boxes.slots.data() + (hashes[filled] & boxes.mask));
+            parents[filled] = static_cast<uint32_t>(p);
+            choices[filled] = j;
+            if (++j == n_options) {
+                j = 0;
+                ++p;
             }
-            const size_t slot = box == new_box ? boxes.parents.size() - 1 : box;
-            for (size_t k = 0; k < n; ++k) held[k] = target[k];
-            boxes.parents[slot] = static_cast<uint32_t>(p);
-            boxes.choices[slot] = j;
+        }
+        for (size_t c = 0; c < filled; ++c) {
+            const double* target = targets.data() + c * n;
+            const uint32_t box = find_or_add_box(boxes, keys.data() + c * n, hashes[c]);
+            size_t index;
+            if (box == new_box) {
+                index = boxes.parents.size() - 1;
+            } else {
+                index = box;
+                if (!dominates(target, boxes.targets.data() + index * n, n)) continue;
+            }
+            std::copy(target, target + n, boxes.targets.data() + index * n);
+            boxes.parents[index] = parents[c];
+            boxes.choices[index] = choices[c];
         }
     }
 }
