@@ -166,7 +166,7 @@ def test_extremes_millions_of_random_points():
     assert result["designs"] == 6  # every one of the 3 x 2 x 1 designs turns up
 
 
-def _no_asan_reason():
+def _under_address_sanitizer():
     try:
         with open("/proc/self/maps") as maps:
             return "libasan" in maps.read()
@@ -175,7 +175,7 @@ def _no_asan_reason():
 
 
 @slow
-@pytest.mark.skipif(_no_asan_reason(), reason="needs an address-space limit, which AddressSanitizer rules out")
+@pytest.mark.skipif(_under_address_sanitizer(), reason="needs an address-space limit, which AddressSanitizer rules out")
 def test_extremes_memory_runs_out_while_the_result_list_is_built():
     """8,000,000 points fit the machine, but not 1.2 GiB of address space: the
     pairs are drawn, then creating the Python objects fails part way."""
@@ -198,7 +198,7 @@ def test_extremes_memory_runs_out_while_the_result_list_is_built():
 
 
 @slow
-@pytest.mark.skipif(_no_asan_reason(), reason="needs an address-space limit, which AddressSanitizer rules out")
+@pytest.mark.skipif(_under_address_sanitizer(), reason="needs an address-space limit, which AddressSanitizer rules out")
 def test_extremes_memory_runs_out_inside_the_engine():
     """20,000 x 20,000 candidates, nearly every one in a box of its own, need
     far more memory than a 2 GiB address space gives the engine."""

@@ -24,6 +24,7 @@ import functools
 import math
 import operator
 import os
+import subprocess
 import sys
 import warnings
 from array import array
@@ -530,9 +531,9 @@ def hook_mode():
     )
 
 
-special_floats = st.sampled_from(
-    [math.nan, math.inf, -math.inf, -0.0, 0.0, 5e-324, 1.7976931348623157e308, -1.7976931348623157e308, 1e300, -1e300]
-)  # SPECIAL_FLOATS, further down, lists the same values
+SPECIAL_FLOATS = [math.nan, math.inf, -math.inf, -0.0, 0.0, 5e-324, 1.7976931348623157e308,
+                  -1.7976931348623157e308, 1e300, -1e300]
+special_floats = st.sampled_from(SPECIAL_FLOATS)
 plain_floats = st.floats(min_value=-1e6, max_value=1e6, allow_nan=False)
 huge_ints = st.sampled_from([2**1024, -(2**1024), 2**1023, 2**64, -(2**63), 10**400])
 
@@ -635,8 +636,6 @@ def item_recipe(level):
 BENIGN_CONTAINERS = ["list", "list", "list", "list", "tuple", "listsub", "tuplesub", "deque"]
 
 
-SPECIAL_FLOATS = [math.nan, math.inf, -math.inf, -0.0, 0.0, 5e-324, 1.7976931348623157e308,
-                  -1.7976931348623157e308, 1e300, -1e300]
 BENIGN_KINDS = ["float"] * 6 + ["int", "bool", "intsub", "floatsub", "intsubfloat", "decimal", "fraction",
                                 "FloatOnly", "FloatAndIndex", "IndexOnly", "special"]
 
@@ -1127,6 +1126,27 @@ def test_hostile_input_outer_list_mutated_by_every_value(function, action):
         assert type(result) is list
         assert all(type(s) is trelvik.ParetoFrontSolution for s in result)
     still_works()
+
+
+def test_hostile_input_endless_reentry_ends_in_recursion_error():
+    """A value whose conversion calls trelvik on a table holding another such
+    value: the interpreter's recursion limit (the default one; a limit raised
+    far enough lets any C recursion overflow the stack, with or without
+    trelvik) ends it, and the process survives."""
+    script = (
+        "import sys, trelvik\n"
+        "class Deep:\n"
+        "    def __float__(self):\n"
+        "        return trelvik.find_pareto_front([[[Deep()]], [[1.0]]], 0.1)[0].target_vector[0]\n"
+        "try:\n"
+        "    trelvik.find_pareto_front([[[Deep()]], [[1.0]]], 0.1)\n"
+        "except RecursionError:\n"
+        "    print('RecursionError')\n"
+        "print(trelvik.find_pareto_front([[[1.0]], [[2.0]]], 0.1)[0].target_vector)\n"
+    )
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.split() == ["RecursionError", "[3.0]"]
 
 
 def test_hostile_input_lying_length_does_not_reserve_memory():

@@ -15,8 +15,9 @@ The rule, for each error (and for each definitely lost block):
   the module allocated it, the error is the module's.
 An error without any frame of the module is the interpreter's. (Python 3.11
 reports a family of these: a zero-valued int reads a digit it never wrote, and
-every use of the resulting pointer is reported again; 3.9, 3.10, 3.12 and 3.13
-report none.)
+every use of the resulting pointer is reported again. 3.12 and 3.13 report the
+interned strings they never free as definitely lost. 3.9 and 3.10 report
+nothing.)
 
 Usage: python classify.py memcheck.xml
 """
