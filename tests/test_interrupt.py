@@ -26,31 +26,53 @@ CHILD = textwrap.dedent(
     import sys, time, traceback, tracemalloc
     import trelvik
 
-    tracemalloc.start()
     FRONT = sys.argv[1] == "find_pareto_front"
-    n = 4000  # 4000 x 4000 candidates, each in a box of its own: seconds of work
-    front_data = [[[float(i), float(n - i)] for i in range(n)],
-                  [[float(j % 7), float((j * 3) % 11)] for j in range(n)]]
-    sample_data = [[[1.0], [2.0]], [[3.0], [4.0]]]
+
+    def front_data(n):
+        # about n * n candidates, n * 77 boxes: time grows with n squared
+        return [[[float(i), float(n - i)] for i in range(n)],
+                [[float(j % 7), float((j * 3) % 11)] for j in range(n)]]
+
+    # 1000 stands of 1000 variables: every point costs a million additions
+    sample_data = [[[float((s + k) % 13) for k in range(1000)]] for s in range(1000)]
+
+    def timed(size):
+        start = time.perf_counter()
+        if FRONT:
+            result = trelvik.find_pareto_front(front_data(size), 1e-9)
+        else:
+            result = trelvik.create_random_points(sample_data, size)
+        assert len(result) == size  # the front holds one design per option of stand 0
+        return time.perf_counter() - start
+
+    # Calibrate: the smallest size whose call takes half a second, then a
+    # size that takes about two.
+    size = 500 if FRONT else 250
+    while timed(size) < 0.5 and size < 10**7:
+        size *= 2
+    size *= 2 if FRONT else 4
+    data = front_data(size) if FRONT else sample_data
+
+    tracemalloc.start()
     before = tracemalloc.get_traced_memory()[0]
     tracemalloc.reset_peak()
     print("calling", flush=True)
     try:
         if FRONT:
-            trelvik.find_pareto_front(front_data, 1e-9)  # THE CALL
+            trelvik.find_pareto_front(data, 1e-9)  # THE CALL
         else:
-            trelvik.create_random_points(sample_data, 3_000_000)  # THE CALL
+            trelvik.create_random_points(data, size)  # THE CALL
         print("returned before the signal arrived", flush=True)
         time.sleep(60)
     except KeyboardInterrupt as interrupt:
         peak = tracemalloc.get_traced_memory()[1]
         line = traceback.extract_tb(interrupt.__traceback__)[-1].lineno
         print("interrupted at line", line)
+        print("results", size)
         print("peak bytes during the call", peak - before)
     """
 )
 CALL_LINES = [i + 1 for i, line in enumerate(CHILD.splitlines()) if line.endswith("# THE CALL")]
-RESULTS = {"find_pareto_front": 4000, "create_random_points": 3_000_000}
 
 
 @pytest.mark.parametrize("function", ["find_pareto_front", "create_random_points"])
@@ -63,7 +85,7 @@ def test_interrupt_during_a_long_call(function):
     )
     try:
         assert child.stdout.readline().strip() == "calling"
-        time.sleep(0.5)  # the call is now under way; it lasts several seconds
+        time.sleep(0.3)  # the call is now under way; it lasts about two seconds
         child.send_signal(signal.SIGINT)
         out, err = child.communicate(timeout=300)
     finally:
@@ -75,5 +97,6 @@ def test_interrupt_during_a_long_call(function):
     assert "returned before the signal arrived" not in lines, "make the call longer"
     (line,) = [int(text.split()[-1]) for text in lines if text.startswith("interrupted at line")]
     assert line in CALL_LINES, out
+    (results,) = [int(text.split()[-1]) for text in lines if text.startswith("results")]
     (peak,) = [int(text.split()[-1]) for text in lines if text.startswith("peak bytes")]
-    assert peak >= RESULTS[function] * 48, "the result list was never built: %s" % out
+    assert peak >= results * 48, "the result list was never built: %s" % out
