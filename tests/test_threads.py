@@ -315,10 +315,5 @@ FORK_DURING_FILL = textwrap.dedent(
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
-@pytest.mark.xfail(
-    strict=True,
-    reason="a process forked while another thread fills a once-only cache inherits the cache's "
-    "fill lock in its locked state, and its first call that needs the cache hangs for ever",
-)
 def test_threads_fork_while_a_cache_is_being_filled():
     assert run_fresh(FORK_DURING_FILL).strip() == "child exited with 0"

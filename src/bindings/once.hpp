@@ -13,8 +13,10 @@
 namespace trelvik {
 
 struct OnceObject {
+    OnceObject();  // registers the cache, so that a forked child can reset its lock
     std::atomic<PyObject*> object{nullptr};
     std::recursive_mutex fill_lock;  // recursive: a fill that runs Python code may come back here
+    OnceObject* next_cache = nullptr;
 };
 
 // Returns the cached object (borrowed), calling `fill` to create it if it is
