@@ -317,3 +317,44 @@ FORK_DURING_FILL = textwrap.dedent(
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 def test_threads_fork_while_a_cache_is_being_filled():
     assert run_fresh(FORK_DURING_FILL).strip() == "child exited with 0"
+
+
+FORK_INSIDE_FILL = textwrap.dedent(
+    """
+    import builtins, os, time
+    import trelvik
+
+    real_import = builtins.__import__
+    state = {"child": None}
+
+    def forking_import(name, *args, **kwargs):
+        if name == "collections.abc" and state["child"] is None:
+            state["child"] = os.fork()  # this very thread is filling the cache
+        return real_import(name, *args, **kwargs)
+
+    builtins.__import__ = forking_import
+    messages = []
+    for _ in range(2):
+        try:
+            trelvik.find_pareto_front(5, 0.1)
+        except TypeError as error:
+            messages.append(str(error))
+    ok = messages == ["argument 'data': 'int' object is not an instance of 'Sequence'"] * 2
+    if state["child"] == 0:
+        os._exit(0 if ok else 1)
+    for _ in range(30):
+        pid, status = os.waitpid(state["child"], os.WNOHANG)
+        if pid:
+            print("parent", ok, "child exited with", status >> 8 if status & 0x7F == 0 else -(status & 0x7F))
+            break
+        time.sleep(0.1)
+    else:
+        print("child hangs")
+    """
+)
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_threads_fork_from_inside_a_fill():
+    """Parent and child both finish the fill that was under way at the fork."""
+    assert run_fresh(FORK_INSIDE_FILL).strip() == "parent True child exited with 0"
