@@ -46,7 +46,8 @@ inline constexpr uint32_t new_box = UINT32_MAX;
 inline uint32_t find_or_add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash) {
     const size_t n = boxes.n_variables;
     const uint64_t tag = hash >> 32;
-    for (uint64_t s = hash & boxes.mask;; s = (s + 1) & boxes.mask) {
+    uint64_t s = hash & boxes.mask;
+    for (;; s = (s + 1) & boxes.mask) {
         const uint64_t slot = boxes.slots[s];
         if (slot == 0) break;
         if ((slot >> 32) != tag) continue;
@@ -63,13 +64,10 @@ inline uint32_t find_or_add_box(BoxMap& boxes, const uint64_t* key, uint64_t has
     boxes.parents.push_back(0);
     boxes.choices.push_back(0);
     boxes.hashes.push_back(hash);
-    if (2 * (box + 1) > boxes.slots.size()) {
+    if (2 * (box + 1) > boxes.slots.size())
         grow_slots(boxes);
-    } else {
-        uint64_t s = hash & boxes.mask;
-        while (boxes.slots[s] != 0) s = (s + 1) & boxes.mask;
-        boxes.slots[s] = (tag << 32) | (box + 1);
-    }
+    else
+        boxes.slots[s] = (tag << 32) | (box + 1);  // the empty slot that ended the probe
     return new_box;
 }
 
