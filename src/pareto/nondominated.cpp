@@ -37,30 +37,41 @@ inline uint64_t ordered_bits(double x) {
     return (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
 }
 
-// Indices in lexicographic order of their points. A point can only be
-// dominated by a point before it in this order, because a dominating point is
-// lexicographically smaller and the points are distinct. A radix sort on the
-// first coordinate does the bulk; runs that tie in it are sorted fully.
-std::vector<uint32_t> lexicographic_order(const double* points, size_t count, size_t n) {
-    struct Entry {
-        uint64_t key;
-        uint32_t index;
-    };
-    std::vector<Entry> entries(count), scratch(count);
-    for (size_t i = 0; i < count; ++i)
-        entries[i] = Entry{ordered_bits(points[i * n] + 0.0), static_cast<uint32_t>(i)};  // -0.0 ties with 0.0
+// A 64-bit sort key with the index of its point.
+struct KeyedIndex {
+    uint64_t key;
+    uint32_t index;
+};
+
+// Sorts by key, least significant digit first; digits on which every key
+// agrees are skipped. Stable, so equal keys keep their order.
+void radix_sort(std::vector<KeyedIndex>& entries) {
+    const size_t count = entries.size();
+    if (count < 2) return;
+    std::vector<KeyedIndex> scratch(count);
     constexpr int digit_bits = 11;
     constexpr uint64_t digit_mask = (1u << digit_bits) - 1;
     std::vector<uint32_t> histogram(size_t{1} << digit_bits);
     for (int shift = 0; shift < 64; shift += digit_bits) {
         std::fill(histogram.begin(), histogram.end(), 0);
-        for (const Entry& e : entries) ++histogram[(e.key >> shift) & digit_mask];
+        for (const KeyedIndex& e : entries) ++histogram[(e.key >> shift) & digit_mask];
         if (histogram[(entries[0].key >> shift) & digit_mask] == count) continue;  // one digit value
         uint32_t total = 0;
         for (uint32_t& h : histogram) total += std::exchange(h, total);
-        for (const Entry& e : entries) scratch[histogram[(e.key >> shift) & digit_mask]++] = e;
+        for (const KeyedIndex& e : entries) scratch[histogram[(e.key >> shift) & digit_mask]++] = e;
         entries.swap(scratch);
     }
+}
+
+// Indices in lexicographic order of their points. A point can only be
+// dominated by a point before it in this order, because a dominating point is
+// lexicographically smaller and the points are distinct. A radix sort on the
+// first coordinate does the bulk; runs that tie in it are sorted fully.
+std::vector<uint32_t> lexicographic_order(const double* points, size_t count, size_t n) {
+    std::vector<KeyedIndex> entries(count);
+    for (size_t i = 0; i < count; ++i)
+        entries[i] = KeyedIndex{ordered_bits(points[i * n] + 0.0), static_cast<uint32_t>(i)};  // -0.0 ties with 0.0
+    radix_sort(entries);
     std::vector<uint32_t> order(count);
     for (size_t i = 0; i < count; ++i) order[i] = entries[i].index;
     const auto lexicographic = [points, n](uint32_t a, uint32_t b) {
@@ -121,117 +132,181 @@ void mark_three(const double* points, size_t count, std::vector<uint8_t>& keep) 
     }
 }
 
-// Four or more variables: sweep in lexicographic order, asking a static k-d
-// tree over coordinates 1..n-1 whether an earlier kept point is no worse in
-// all of them. Each node knows the per-coordinate minimum over the kept
-// points below it, which prunes every subtree that cannot hold one.
-class KdSweep {
+// Spreads the low 21 bits of x to every third bit.
+inline uint64_t spread_by_three(uint64_t x) {
+    x &= 0x1FFFFF;
+    x = (x | x << 32) & 0x1F00000000FFFFull;
+    x = (x | x << 16) & 0x1F0000FF0000FFull;
+    x = (x | x << 8) & 0x100F00F00F00F00Full;
+    x = (x | x << 4) & 0x10C30C30C30C30C3ull;
+    x = (x | x << 2) & 0x1249249249249249ull;
+    return x;
+}
+
+// Indices in Z order (Morton order) over coordinates 1..8 of each point: the
+// value bits of each coordinate, relative to its smallest and cut to a common
+// width, are interleaved from the top, so that points close in space are close
+// in the order and every run sharing a code prefix is a box of space.
+std::vector<KeyedIndex> z_order(const double* points, size_t count, size_t n) {
+    constexpr size_t max_used = 8;
+    const size_t used = std::min(n - 1, max_used);
+    const int width = 63 / static_cast<int>(used);
+    uint64_t lowest[max_used], highest[max_used];
+    int drop[max_used];
+    std::fill(lowest, lowest + used, UINT64_MAX);
+    std::fill(highest, highest + used, 0);
+    for (size_t i = 0; i < count; ++i)
+        for (size_t d = 0; d < used; ++d) {
+            const uint64_t bits = ordered_bits(points[i * n + 1 + d] + 0.0);
+            lowest[d] = std::min(lowest[d], bits);
+            highest[d] = std::max(highest[d], bits);
+        }
+    for (size_t d = 0; d < used; ++d) {
+        const uint64_t range = highest[d] - lowest[d];
+        drop[d] = range == 0 ? 0 : std::max(0, 64 - __builtin_clzll(range) - width);
+    }
+    std::vector<KeyedIndex> entries(count);
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t cell[max_used];
+        for (size_t d = 0; d < used; ++d)
+            cell[d] = (ordered_bits(points[i * n + 1 + d] + 0.0) - lowest[d]) >> drop[d];
+        uint64_t code = 0;
+        if (used == 3) {  // four variables, the common case
+            code = spread_by_three(cell[0]) << 2 | spread_by_three(cell[1]) << 1 | spread_by_three(cell[2]);
+        } else {
+            for (int bit = width - 1; bit >= 0; --bit)
+                for (size_t d = 0; d < used; ++d) code = code << 1 | ((cell[d] >> bit) & 1);
+        }
+        entries[i] = KeyedIndex{code, static_cast<uint32_t>(i)};
+    }
+    radix_sort(entries);
+    return entries;
+}
+
+// Four or more variables: sweep in lexicographic order, asking a tree over
+// coordinates 1..n-1 whether an earlier kept point is no worse in all of
+// them. Each node knows the per-coordinate minimum over the kept points below
+// it, which prunes every subtree that cannot hold one.
+//
+// The tree is built over the points in Z order: a node's points are split
+// where the highest bit of their code changes, which halves one coordinate's
+// range, like a k-d tree, but without any median search. The coordinates are
+// copied in that order, so that queries read memory in order.
+class ZTreeSweep {
 public:
-    KdSweep(const double* points, size_t count, size_t n)
-        : points_(points), n_(n), dims_(n - 1), slots_(count), leaf_of_(count) {
-        std::iota(slots_.begin(), slots_.end(), 0u);
-        build(0, count);
+    ZTreeSweep(const double* points, size_t count, size_t n)
+        : dims_(n - 1), rows_(count * dims_), slot_of_(count), codes_(count) {
+        const std::vector<KeyedIndex> order = z_order(points, count, n);
+        for (size_t s = 0; s < count; ++s) {
+            const uint32_t i = order[s].index;
+            slot_of_[i] = static_cast<uint32_t>(s);
+            codes_[s] = order[s].key;
+            std::copy(points + size_t{i} * n + 1, points + size_t{i} * n + n, rows_.begin() + s * dims_);
+        }
+        build(count);
+        minima_.assign(nodes_.size() * dims_, INFINITY);
+        kept_.assign(rows_.size(), NAN);  // NaN is never <= anything: not yet kept
     }
 
+    // Whether a kept point is no worse than point i in every coordinate.
     bool covered(uint32_t i) const {
-        const double* b = points_ + size_t{i} * n_ + 1;
-        uint32_t stack[128];
+        const double* b = &rows_[size_t{slot_of_[i]} * dims_];
+        if (!may_hold(0, b)) return false;
+        // Depth-first, each node pushing at most two children: the stack never
+        // holds more than the depth plus one nodes.
+        uint32_t stack[max_depth + 2];
         size_t top = 0;
         stack[top++] = 0;
         while (top > 0) {
-            const Node& node = nodes_[stack[--top]];
-            const double* lowest = &minima_[size_t{node.index} * dims_];
-            bool possible = true;
-            for (size_t d = 0; d < dims_ && possible; ++d) possible = lowest[d] <= b[d];
-            if (!possible) continue;
-            if (node.left == no_child) {
+            const Node node = nodes_[stack[--top]];
+            if (node.child == leaf) {
                 for (uint32_t s = node.begin; s < node.end; ++s) {
-                    if (!active_[s]) continue;
-                    const double* p = points_ + size_t{slots_[s]} * n_ + 1;
+                    const double* p = &kept_[size_t{s} * dims_];
                     size_t d = 0;
                     while (d < dims_ && p[d] <= b[d]) ++d;
                     if (d == dims_) return true;
                 }
-            } else {
-                stack[top++] = node.right;
-                stack[top++] = node.left;
+                continue;
             }
+            if (may_hold(node.child + 1, b)) stack[top++] = node.child + 1;
+            if (may_hold(node.child, b)) stack[top++] = node.child;
         }
         return false;
     }
 
     void add(uint32_t i) {
-        const double* p = points_ + size_t{i} * n_ + 1;
-        active_[slot_of_[i]] = 1;
-        for (uint32_t v = leaf_of_[i]; v != no_child; v = nodes_[v].parent) {
+        const size_t s = slot_of_[i];
+        const double* p = &rows_[s * dims_];
+        std::copy(p, p + dims_, kept_.begin() + s * dims_);
+        for (uint32_t v = 0;;) {
             double* lowest = &minima_[size_t{v} * dims_];
-            bool changed = false;
-            for (size_t d = 0; d < dims_; ++d)
-                if (p[d] < lowest[d]) {
-                    lowest[d] = p[d];
-                    changed = true;
-                }
-            if (!changed) break;  // the ancestors are no higher than this node
+            for (size_t d = 0; d < dims_; ++d) lowest[d] = std::min(lowest[d], p[d]);
+            const Node node = nodes_[v];
+            if (node.child == leaf) break;
+            v = s < nodes_[node.child].end ? node.child : node.child + 1;
         }
     }
 
 private:
-    static constexpr uint32_t no_child = UINT32_MAX;
     static constexpr size_t leaf_size = 8;
+    static constexpr uint32_t leaf = 0;  // no node has the root as its child
+    // 64 code bits, then halving runs of equal codes (at most 32 times).
+    static constexpr size_t max_depth = 64 + 32;
     struct Node {
-        uint32_t index, parent, left, right, begin, end;
+        uint32_t begin, end;  // its slots
+        uint32_t child;       // the first of its two children, or leaf
     };
 
-    // Iterative build; the tree is balanced, so its depth is logarithmic.
-    void build(size_t begin, size_t end) {
-        struct Pending {
-            uint32_t parent;
-            size_t begin, end, depth;
-            bool left_child;
-        };
-        std::vector<Pending> pending{{no_child, begin, end, 0, false}};
-        while (!pending.empty()) {
-            const Pending job = pending.back();
-            pending.pop_back();
-            const uint32_t index = static_cast<uint32_t>(nodes_.size());
-            nodes_.push_back(Node{index, job.parent, no_child, no_child,
-                                  static_cast<uint32_t>(job.begin), static_cast<uint32_t>(job.end)});
-            if (job.parent != no_child)
-                (job.left_child ? nodes_[job.parent].left : nodes_[job.parent].right) = index;
-            if (job.end - job.begin <= leaf_size) {
-                for (size_t s = job.begin; s < job.end; ++s) leaf_of_[slots_[s]] = index;
-                continue;
-            }
-            const size_t d = 1 + job.depth % dims_;
-            const size_t mid = job.begin + (job.end - job.begin) / 2;
-            const double* pts = points_;
-            const size_t n = n_;
-            std::nth_element(slots_.begin() + job.begin, slots_.begin() + mid, slots_.begin() + job.end,
-                             [pts, n, d](uint32_t a, uint32_t b) {
-                                 return pts[size_t{a} * n + d] < pts[size_t{b} * n + d];
-                             });
-            pending.push_back({index, mid, job.end, job.depth + 1, false});
-            pending.push_back({index, job.begin, mid, job.depth + 1, true});
-        }
-        minima_.assign(nodes_.size() * dims_, INFINITY);
-        active_.assign(slots_.size(), 0);
-        slot_of_.resize(slots_.size());
-        for (size_t s = 0; s < slots_.size(); ++s) slot_of_[slots_[s]] = static_cast<uint32_t>(s);
+    // Whether the kept points under node v may hold one no worse than b.
+    bool may_hold(uint32_t v, const double* b) const {
+        const double* lowest = &minima_[size_t{v} * dims_];
+        if (dims_ == 3) return (lowest[0] <= b[0]) & (lowest[1] <= b[1]) & (lowest[2] <= b[2]);
+        size_t d = 0;
+        while (d < dims_ && lowest[d] <= b[d]) ++d;
+        return d == dims_;
     }
 
-    const double* points_;
-    size_t n_, dims_;
-    std::vector<uint32_t> slots_;    // point indices, grouped by leaf
-    std::vector<uint32_t> slot_of_;  // point index -> position in slots_
-    std::vector<uint32_t> leaf_of_;  // point index -> its leaf node
-    std::vector<uint8_t> active_;    // per slot: the point has been kept
+    // Iterative, so that nothing recurses; children are stored in pairs.
+    void build(size_t count) {
+        nodes_.push_back(Node{0, static_cast<uint32_t>(count), leaf});
+        std::vector<uint32_t> pending{0};
+        while (!pending.empty()) {
+            const uint32_t v = pending.back();
+            pending.pop_back();
+            const Node node = nodes_[v];
+            if (node.end - node.begin <= leaf_size) continue;
+            uint32_t middle;
+            const uint64_t differing = codes_[node.begin] ^ codes_[node.end - 1];
+            if (differing == 0) {
+                middle = node.begin + (node.end - node.begin) / 2;
+            } else {
+                const uint64_t top_bit = uint64_t{1} << (63 - __builtin_clzll(differing));
+                middle = static_cast<uint32_t>(
+                    std::partition_point(codes_.begin() + node.begin, codes_.begin() + node.end,
+                                         [top_bit](uint64_t code) { return (code & top_bit) == 0; }) -
+                    codes_.begin());
+            }
+            const uint32_t child = static_cast<uint32_t>(nodes_.size());
+            nodes_[v].child = child;
+            nodes_.push_back(Node{node.begin, middle, leaf});
+            nodes_.push_back(Node{middle, node.end, leaf});
+            pending.push_back(child + 1);
+            pending.push_back(child);
+        }
+    }
+
+    size_t dims_;
+    std::vector<double> rows_;       // coordinates 1..n-1 of every point, by slot (Z order)
+    std::vector<uint32_t> slot_of_;  // point index -> slot
+    std::vector<uint64_t> codes_;    // per slot: the Z-order code
     std::vector<Node> nodes_;
     std::vector<double> minima_;     // per node: minimum of each coordinate over kept points
+    std::vector<double> kept_;       // per slot: the coordinates once kept, NaN before
 };
 
 void mark_many(const double* points, size_t count, size_t n, std::vector<uint8_t>& keep) {
     const std::vector<uint32_t> order = lexicographic_order(points, count, n);
-    KdSweep tree(points, count, n);
+    ZTreeSweep tree(points, count, n);
     for (uint32_t i : order) {
         if (tree.covered(i)) continue;
         keep[i] = 1;

@@ -1,6 +1,7 @@
 // The fast non-dominated filter against the plain archive, which is its
 // definition: on random point sets of every size and dimension, with many
 // ties in single coordinates, both must keep exactly the same points.
+#include <cmath>
 #include <random>
 #include <set>
 #include <vector>
@@ -26,6 +27,12 @@ int main() {
                 spent += p[k];
             }
             if (trial % 2 == 0 && n > 1) p[n - 1] = std::max(0.0, levels * 1.5 - spent + p[n - 1]);
+            // Monotone maps per coordinate keep the ties and the dominance but
+            // spread the values over signs and binary exponents.
+            for (size_t k = 0; k < n; ++k) {
+                if (trial % 3 == 1) p[k] = (p[k] - levels / 2) * std::ldexp(1.0, static_cast<int>(k) * 40 - 90);
+                if (trial % 3 == 2 && k % 2 == 1) p[k] = std::ldexp(1.0, static_cast<int>(p[k]) * 7 - 200);
+            }
             if (seen.insert(p).second) points.insert(points.end(), p.begin(), p.end());
         }
         const size_t used = points.size() / n;
