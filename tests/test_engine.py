@@ -68,6 +68,26 @@ def test_matches_model_on_large_fronts(n_variables, seed):
     assert front_of(data, epsilon) == expected
 
 
+@pytest.mark.parametrize("seed", range(3))
+def test_matches_model_with_many_poor_options(seed):
+    # Two variables and thirty options per stand, most of them far behind the
+    # front: the engine drops their boxes before the lookup, which must change
+    # nothing.
+    rng = random.Random(7000 + seed)
+    data = []
+    for _ in range(4):
+        stand = []
+        for _ in range(30):
+            w = rng.random()
+            penalty = rng.choice([0.0, rng.uniform(0, 5), rng.uniform(5, 60)])
+            stand.append([100 * w + penalty + rng.uniform(0, 1), 100 * (1 - w) + penalty + rng.uniform(0, 1)])
+        data.append(stand)
+    epsilon = rng.choice([1e-4, 1e-3, 3e-3])
+    expected = build_front(data, epsilon)
+    assert len(expected) > 64
+    assert front_of(data, epsilon) == expected
+
+
 def test_exact_front_by_brute_force():
     # Multiples of 2**27 absorb the 1e-9 of the shift and keep every sum exact,
     # and at this epsilon distinct sums never share a box: the engine must then

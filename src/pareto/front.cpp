@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "pareto/box_map.hpp"
+#include "pareto/box_staircase.hpp"
 #include "pareto/check.hpp"
 #include "pareto/design_history.hpp"
 #include "pareto/evaluate.hpp"
@@ -39,9 +40,12 @@ std::vector<double> shifted_values(const DataTable& table) {
 // Candidates are keyed in small batches, and the hash slot of each is
 // prefetched before the batch is placed, in order: the slot table is larger
 // than the caches, and waiting for it would otherwise dominate.
+//
+// With two variables, candidates whose box the staircase shows to be beaten
+// are dropped before the lookup.
 template <size_t N>
 void fill_boxes(const double* front, size_t front_size, const double* options, size_t n_options,
-                size_t n, const GridScale& scale, BoxMap& boxes) {
+                size_t n, const GridScale& scale, BoxMap& boxes, BoxStaircase& staircase) {
     constexpr size_t batch = 16;
     if constexpr (N != 0) n = N;
     std::vector<double> targets(batch * n);
@@ -54,21 +58,27 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
     size_t p = 0, j = 0;  // the next candidate to key
     while (p < front_size && n_options > 0) {
         size_t filled = 0;
-        for (; filled < batch && p < front_size; ++filled) {
+        while (filled < batch && p < front_size) {
             const double* parent = front + p * n;
             const double* option = options + j * n;
             double* target = targets.data() + filled * n;
             uint64_t* key = keys.data() + filled * n;
             for (size_t k = 0; k < n; ++k) target[k] = parent[k] + option[k];
             for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate(target[k], scale, log_table);
-            hashes[filled] = hash_key(key, n);
-            __builtin_prefetch(boxes.slots.data() + (hashes[filled] & boxes.mask));
             parents[filled] = static_cast<uint32_t>(p);
             choices[filled] = j;
             if (++j == n_options) {
                 j = 0;
                 ++p;
             }
+            if constexpr (N == 2)
+                if (staircase.active && staircase_beats(staircase, key)) {
+                    ++staircase.beaten;
+                    continue;
+                }
+            hashes[filled] = hash_key(key, n);
+            __builtin_prefetch(boxes.slots.data() + (hashes[filled] & boxes.mask));
+            ++filled;
         }
         for (size_t c = 0; c < filled; ++c) {
             const double* target = targets.data() + c * n;
@@ -76,6 +86,8 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
             size_t index;
             if (box == new_box) {
                 index = boxes.parents.size() - 1;
+                if constexpr (N == 2)
+                    if (staircase.active) staircase_add(staircase, keys.data() + c * n);
             } else {
                 index = box;
                 if (!dominates(target, boxes.targets.data() + index * n, n)) continue;
@@ -87,22 +99,49 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
     }
 }
 
+// The number of candidates of a stage, saturated.
+size_t candidate_count(size_t front_size, size_t n_options) {
+    size_t candidates;
+    return __builtin_mul_overflow(front_size, n_options, &candidates) ? SIZE_MAX : candidates;
+}
+
+// The range of the first variable over a stage's candidates.
+void first_variable_range(const double* front, size_t front_size, const double* options, size_t n_options,
+                          size_t n, double& low, double& high) {
+    double front_low = INFINITY, front_high = -INFINITY, option_low = INFINITY, option_high = -INFINITY;
+    for (size_t p = 0; p < front_size; ++p) {
+        front_low = std::min(front_low, front[p * n]);
+        front_high = std::max(front_high, front[p * n]);
+    }
+    for (size_t j = 0; j < n_options; ++j) {
+        option_low = std::min(option_low, options[j * n]);
+        option_high = std::max(option_high, options[j * n]);
+    }
+    low = front_low + option_low;
+    high = front_high + option_high;
+}
+
 void fill_boxes_for(size_t n, const double* front, size_t front_size, const double* options,
-                    size_t n_options, const GridScale& scale, BoxMap& boxes) {
+                    size_t n_options, const GridScale& scale, BoxMap& boxes, BoxStaircase& staircase) {
     switch (n) {
-        case 1: return fill_boxes<1>(front, front_size, options, n_options, n, scale, boxes);
-        case 2: return fill_boxes<2>(front, front_size, options, n_options, n, scale, boxes);
-        case 3: return fill_boxes<3>(front, front_size, options, n_options, n, scale, boxes);
-        case 4: return fill_boxes<4>(front, front_size, options, n_options, n, scale, boxes);
-        default: return fill_boxes<0>(front, front_size, options, n_options, n, scale, boxes);
+        case 1: return fill_boxes<1>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 2: {
+            double low, high;
+            first_variable_range(front, front_size, options, n_options, n, low, high);
+            const size_t candidates = candidate_count(front_size, n_options);
+            reset_staircase(staircase, low, high, scale.g, candidates);
+            fill_boxes<2>(front, front_size, options, n_options, n, scale, boxes, staircase);
+            return review_staircase(staircase, candidates);
+        }
+        case 3: return fill_boxes<3>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 4: return fill_boxes<4>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        default: return fill_boxes<0>(front, front_size, options, n_options, n, scale, boxes, staircase);
     }
 }
 
 // A guess at the number of boxes of a stage, to size the map: it grows if needed.
 size_t expected_boxes(size_t front_size, size_t n_options) {
-    size_t candidates;
-    if (__builtin_mul_overflow(front_size, n_options, &candidates)) candidates = SIZE_MAX;
-    return std::min(candidates, 4 * front_size + 16);
+    return std::min(candidate_count(front_size, n_options), 4 * front_size + 16);
 }
 
 }  // namespace
@@ -122,13 +161,14 @@ ResultArray build_front(const DataTable& table, double epsilon) {
     size_t front_size = first_count;
 
     BoxMap boxes;
+    BoxStaircase staircase;
     std::vector<uint8_t> keep;
     std::vector<double> next_front;
     for (uint64_t stand = 1; stand < table.n_stands && front_size > 0; ++stand) {
         const size_t n_options = table.option_counts[stand];
         const double* options = shifted.data() + table.stands.first_option[stand] * n;
         reset_boxes(boxes, n, expected_boxes(front_size, n_options));
-        fill_boxes_for(n, front.data(), front_size, options, n_options, scale, boxes);
+        fill_boxes_for(n, front.data(), front_size, options, n_options, scale, boxes, staircase);
 
         const size_t survivors = boxes.parents.size();
         mark_non_dominated(boxes.targets.data(), survivors, n, keep);
