@@ -23,8 +23,12 @@ pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="sends SIGINT")
 
 CHILD = textwrap.dedent(
     """
-    import sys, time, traceback, tracemalloc
+    import signal, sys, time, traceback, tracemalloc
     import trelvik
+
+    # A process started in the background by a shell without job control
+    # inherits SIGINT ignored, and Python then installs no handler of its own.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
     FRONT = sys.argv[1] == "find_pareto_front"
 
