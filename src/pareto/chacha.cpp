@@ -1,12 +1,9 @@
 #include "pareto/chacha.hpp"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <cstring>
-#include <string>
 
 #include "pareto/check.hpp"
+#include "pareto/platform.hpp"
 
 namespace trelvik {
 
@@ -23,24 +20,11 @@ inline void quarter_round(uint32_t* x, int a, int b, int c, int d) {
     x[c] += x[d]; x[b] ^= x[c]; x[b] = rotl(x[b], 7);
 }
 
-void fill_from_system(void* buffer, size_t size) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (size > 0) {
-        const ssize_t got = getrandom(out, size, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            fail_check(std::string("could not read random bytes from the operating system: ") +
-                       std::strerror(errno));
-        }
-        out += got;
-        size -= static_cast<size_t>(got);
-    }
-}
-
 void rekey(RandomGenerator& rng) {
     static const uint32_t constants[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
     uint32_t key[8];
-    fill_from_system(key, sizeof key);
+    if (!system_random_bytes(key, sizeof key))
+        fail_check("could not read random bytes from the operating system");
     std::memcpy(rng.state, constants, sizeof constants);
     std::memcpy(rng.state + 4, key, sizeof key);
     std::memset(rng.state + 12, 0, 4 * sizeof(uint32_t));  // counter and nonce
@@ -48,10 +32,11 @@ void rekey(RandomGenerator& rng) {
     rng.next_word = 16;
     rng.bytes_since_key = 0;
     rng.keyed = true;
+    rng.fork_generation = fork_generation();
 }
 
 void refill(RandomGenerator& rng) {
-    if (!rng.keyed || rng.bytes_since_key >= rekey_interval) rekey(rng);
+    if (rng.bytes_since_key >= rekey_interval) rekey(rng);
     chacha_block(rng.state, 12, rng.block);
     if (++rng.state[12] == 0) ++rng.state[13];  // 64-bit block counter
     rng.bytes_since_key += 64;
@@ -80,7 +65,7 @@ void chacha_block(const uint32_t input[16], int rounds, uint32_t output[16]) {
 }
 
 RandomGenerator& thread_generator() {
-    if (!generator.keyed) refill(generator);
+    if (!generator.keyed || generator.fork_generation != fork_generation()) rekey(generator);
     return generator;
 }
 

@@ -1,6 +1,8 @@
 // The ChaCha block function (RFC 8439 layout: 4 constant words, 8 key words,
 // a block counter and 3 nonce words) and a per-thread ChaCha12 generator
 // keyed from the operating system and rekeyed after every 64 KiB of output.
+// A forked child rekeys before its first draw, so that it never repeats what
+// its parent draws.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +19,10 @@ struct RandomGenerator {
     unsigned next_word;    // next unread word of `block`; 16 when used up
     uint32_t bytes_since_key;
     bool keyed;
+    uint64_t fork_generation;  // of the process that keyed it
 };
 
-// The calling thread's generator, keyed on first use.
+// The calling thread's generator, keyed on its first use in this process.
 RandomGenerator& thread_generator();
 
 uint32_t next_u32(RandomGenerator& rng);
