@@ -219,17 +219,14 @@ bool convert_count(PyObject* object, uint32_t* value) {
 }
 
 void argument_error(const char* name) {
-    PyObject *raw_type, *raw_value, *raw_traceback;
-    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
-    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
-    if (!raw_value || reinterpret_cast<PyObject*>(Py_TYPE(raw_value)) != PyExc_TypeError) {
-        PyErr_Restore(raw_type, raw_value, raw_traceback);
+    FetchedError pending = FetchedError::fetch();
+    if (!pending.value || reinterpret_cast<PyObject*>(Py_TYPE(pending.value.get())) != PyExc_TypeError) {
+        pending.restore();
         return;
     }
-    Ref type(raw_type), value(raw_value), traceback(raw_traceback);
-    Ref text(PyObject_Str(value.get()));
+    Ref text(PyObject_Str(pending.value.get()));
     if (!text) {
-        PyErr_WriteUnraisable(value.get());
+        PyErr_WriteUnraisable(pending.value.get());
         text = Ref(PyUnicode_FromString("<unprintable TypeError object>"));
         if (!text) return;
     }
@@ -237,7 +234,7 @@ void argument_error(const char* name) {
     if (!message) return;
     Ref error(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
     if (!error) return;
-    PyException_SetCause(error.get(), PyException_GetCause(value.get()));
+    PyException_SetCause(error.get(), PyException_GetCause(pending.value.get()));
     PyErr_SetObject(PyExc_TypeError, error.get());
 }
 

@@ -54,7 +54,7 @@ PyObject* panic_exception_type() {
     });
 }
 
-void raise_panic(const std::string& message) noexcept {
+void raise_panic(const std::string& message) {
     PyObject* type = panic_exception_type();
     if (!type) {
         if (memory_error_pending()) return;
@@ -70,6 +70,15 @@ void raise_panic(const std::string& message) noexcept {
     PyErr_SetObject(type, args.get());
 }
 
+FetchedError FetchedError::fetch() {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    return FetchedError{Ref(type), Ref(value), Ref(traceback)};
+}
+
+void FetchedError::restore() { PyErr_Restore(type.release(), value.release(), traceback.release()); }
+
 void resume_if_panic() {
     if (!PyErr_Occurred()) {
         PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
@@ -77,19 +86,17 @@ void resume_if_panic() {
     }
     PyObject* panic_type = panic_cache.object.load(std::memory_order_acquire);
     if (!panic_type) return;  // no PanicException exists yet, so none is pending
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (!value || reinterpret_cast<PyObject*>(Py_TYPE(value)) != panic_type) {
-        PyErr_Restore(type, value, traceback);
+    FetchedError pending = FetchedError::fetch();
+    if (!pending.value || reinterpret_cast<PyObject*>(Py_TYPE(pending.value.get())) != panic_type) {
+        pending.restore();
         return;
     }
-    std::string message = text_of(value, "Unwrapped panic from Python code");
+    std::string message = text_of(pending.value.get(), "Unwrapped panic from Python code");
     std::fputs("trelvik: resuming an internal failure after fetching a PanicException from Python\n"
                "Python stack trace below:\n",
                stderr);
     std::fflush(stderr);
-    PyErr_Restore(type, value, traceback);
+    pending.restore();
     PyErr_PrintEx(0);
     resume_check_failure(std::move(message));
 }
@@ -104,14 +111,14 @@ PyObject* object_creation_failed() {
 
 namespace detail {
 
-void raise_memory_error() noexcept { PyErr_NoMemory(); }
+void raise_memory_error() { PyErr_NoMemory(); }
 
-void raise_capacity_overflow() noexcept {
+void raise_capacity_overflow() {
     write_check_report("capacity overflow", std::source_location::current());
     raise_panic("capacity overflow");
 }
 
-void raise_unknown_failure() noexcept {
+void raise_unknown_failure() {
     write_check_report("unexpected native exception", std::source_location::current());
     raise_panic("unexpected native exception");
 }

@@ -16,12 +16,21 @@
 
 namespace trelvik {
 
+// The pending exception, taken from the interpreter and normalised. Held by
+// owners from the moment it is fetched, so that no failure on the way leaks it.
+struct FetchedError {
+    Ref type, value, traceback;
+
+    static FetchedError fetch();  // clears the pending exception
+    void restore();               // makes it pending again, handing over the references
+};
+
 // The PanicException class (borrowed), created on first use; nullptr with an
 // exception set if it cannot be created.
 PyObject* panic_exception_type();
 
 // Makes PanicException(message) the pending exception.
-void raise_panic(const std::string& message) noexcept;
+void raise_panic(const std::string& message);
 
 // Called after a failed interpreter call, with its exception pending. If that
 // exception is a PanicException that Python code let escape from a nested
@@ -36,15 +45,19 @@ void resume_if_panic();
 PyObject* object_creation_failed();
 
 namespace detail {
-void raise_memory_error() noexcept;
-void raise_capacity_overflow() noexcept;
-void raise_unknown_failure() noexcept;
+void raise_memory_error();
+void raise_capacity_overflow();
+void raise_unknown_failure();
 }  // namespace detail
+
+// The guards are not noexcept: the unwind by which the interpreter ends a
+// daemon thread at exit must pass through them (and through the C frames
+// above) untouched. Any other exception stops here.
 
 // Runs body() and returns its result. `failure` is the value that signals a
 // pending exception (nullptr or -1).
 template <class Result, class Body>
-Result raising_guard(Result failure, Body&& body) noexcept {
+Result raising_guard(Result failure, Body&& body) {
     try {
         Result result = body();
         if (result == failure) resume_if_panic();
@@ -56,6 +69,7 @@ Result raising_guard(Result failure, Body&& body) noexcept {
     } catch (const std::length_error&) {
         detail::raise_capacity_overflow();
     } catch (...) {
+        if (interpreter_exiting()) throw;
         detail::raise_unknown_failure();
     }
     return failure;
@@ -64,22 +78,21 @@ Result raising_guard(Result failure, Body&& body) noexcept {
 // For deallocators: nothing leaves; a failure is reported through the
 // interpreter's unraisable hook, and a pending exception is kept.
 template <class Body>
-void silent_guard(Body&& body) noexcept {
+void silent_guard(Body&& body) {
     try {
         body();
         return;
     } catch (const InternalCheckFailure& check) {
-        PyObject *type, *value, *traceback;
-        PyErr_Fetch(&type, &value, &traceback);
+        FetchedError pending = FetchedError::fetch();
         raise_panic(check.message);
         PyErr_WriteUnraisable(nullptr);
-        PyErr_Restore(type, value, traceback);
+        pending.restore();
     } catch (...) {
-        PyObject *type, *value, *traceback;
-        PyErr_Fetch(&type, &value, &traceback);
+        if (interpreter_exiting()) throw;
+        FetchedError pending = FetchedError::fetch();
         detail::raise_unknown_failure();
         PyErr_WriteUnraisable(nullptr);
-        PyErr_Restore(type, value, traceback);
+        pending.restore();
     }
 }
 

@@ -114,19 +114,12 @@ PyObject* solution_type() {
     return once_object(solution_cache, []() -> PyObject* {
         PyObject* type = PyType_FromSpec(&solution_spec);
         if (type) return type;
-        PyObject *cause_type, *cause, *cause_traceback;
-        PyErr_Fetch(&cause_type, &cause, &cause_traceback);
-        PyErr_NormalizeException(&cause_type, &cause, &cause_traceback);
-        Py_XDECREF(cause_type);
-        Py_XDECREF(cause_traceback);
+        FetchedError cause = FetchedError::fetch();
         Ref message(PyUnicode_FromString("An error occurred while initializing class ParetoFrontSolution"));
         Ref error(message ? PyObject_CallFunctionObjArgs(PyExc_RuntimeError, message.get(), nullptr)
                           : nullptr);
-        if (!error) {
-            Py_XDECREF(cause);
-            return nullptr;
-        }
-        PyException_SetCause(error.get(), cause);
+        if (!error) return nullptr;
+        PyException_SetCause(error.get(), cause.value.release());  // steals the reference
         PyErr_SetObject(PyExc_RuntimeError, error.get());
         return nullptr;
     });
