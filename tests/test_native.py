@@ -37,7 +37,7 @@ def engine_objects(tmp_path_factory):
 
 
 @pytest.mark.parametrize(
-    "name", ["chacha_vectors", "filter_vs_archive", "grid_key_bracket", "history_compaction"]
+    "name", ["box_map_seeding", "chacha_vectors", "filter_vs_archive", "grid_key_bracket", "history_compaction"]
 )
 def test_native(name, engine_objects, tmp_path):
     binary = tmp_path / name

@@ -1,7 +1,14 @@
 // The boxes of one stage, in the order in which a candidate first reached
 // each of them, with the candidate that holds each box. Lookup is by open
-// addressing over a fixed (unseeded) hash of the key, so that one input
-// always gives one output, in one order.
+// addressing (linear probing) over a hash of the key.
+//
+// The hash is keyed at random for every call, so that no table can be built
+// whose keys collide under a hash known in advance. The fast hash is a
+// multiply-xorshift chain started from a random seed; should the probes of a
+// call still grow far beyond what random keys cost, the map switches to
+// SipHash-1-3 under a random 128-bit key, which no input can steer without
+// knowing that key. Boxes are kept in first-reached order whatever the hash,
+// so the output never depends on the keys drawn.
 #pragma once
 
 #include <cstddef>
@@ -11,25 +18,49 @@
 
 namespace trelvik {
 
+struct BoxHashKeys {
+    uint64_t seed = 0;        // of the fast hash
+    uint64_t strong[2] = {};  // of SipHash-1-3
+};
+
 struct BoxMap {
     size_t n_variables = 0;
     std::vector<uint64_t> keys;     // per box: its grid key, n_variables entries
     std::vector<double> targets;    // per box: the holder's target, n_variables entries
-    std::vector<uint32_t> parents;  // per box: the holder's parent, a position in the previous front
+    std::vector<uint64_t> parents;  // per box: the holder's parent, a position in the previous front
     std::vector<uint64_t> choices;  // per box: the holder's option in this stage's stand
     std::vector<uint64_t> hashes;   // per box: hash of its key, for rehashing
     std::vector<uint64_t> slots;    // 0 when empty, else (hash >> 32) << 32 | (box + 1)
     uint64_t mask = 0;
+
+    BoxHashKeys hash_keys;
+    bool strong = false;       // hashing with SipHash-1-3
+    bool may_strengthen = true;
+    uint64_t lookups = 0;      // since the map was keyed, until it turned strong
+    uint64_t probes = 0;       // slots visited by those lookups
 };
 
+// Fresh keys from the calling thread's random generator (itself keyed by the
+// operating system, and anew in a forked child): three words per call.
+BoxHashKeys draw_box_hash_keys();
+
+// Keys a new map (or a map for a new call): fast hashing under `keys`.
+void key_boxes(BoxMap& boxes, const BoxHashKeys& keys);
+
 // Empties the map for a stage that is expected to fill about `expected` boxes.
+// The hashing stays as it is.
 void reset_boxes(BoxMap& boxes, size_t n_variables, size_t expected);
 
 // Doubles the slot array and reinserts every box.
 void grow_slots(BoxMap& boxes);
 
-inline uint64_t hash_key(const uint64_t* key, size_t n) {
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+// Switches to SipHash-1-3 when the lookups so far cost far more probes than
+// random keys would (on average at most 2.5 at the map's load of one half).
+// Call between lookups, never while hashes computed earlier are pending.
+void strengthen_if_probed_too_much(BoxMap& boxes);
+
+inline uint64_t fast_hash(uint64_t seed, const uint64_t* key, size_t n) {
+    uint64_t h = seed ^ n;
     for (size_t k = 0; k < n; ++k) {
         h = (h ^ key[k]) * 0xBF58476D1CE4E5B9ull;
         h ^= h >> 31;
@@ -37,6 +68,15 @@ inline uint64_t hash_key(const uint64_t* key, size_t n) {
     h *= 0x94D049BB133111EBull;
     h ^= h >> 29;
     return h;
+}
+
+// SipHash-1-3 of the key's words, each taken as one 8-byte little-endian block.
+uint64_t strong_hash(const uint64_t secret[2], const uint64_t* key, size_t n);
+
+inline uint64_t hash_key(const BoxMap& boxes, const uint64_t* key) {
+    const size_t n = boxes.n_variables;
+    if (boxes.strong) return strong_hash(boxes.hash_keys.strong, key, n);
+    return fast_hash(boxes.hash_keys.seed, key, n);
 }
 
 inline constexpr uint32_t new_box = UINT32_MAX;
@@ -47,7 +87,8 @@ inline uint32_t find_or_add_box(BoxMap& boxes, const uint64_t* key, uint64_t has
     const size_t n = boxes.n_variables;
     const uint64_t tag = hash >> 32;
     uint64_t s = hash & boxes.mask;
-    for (;; s = (s + 1) & boxes.mask) {
+    uint64_t probes = 1;
+    for (;; s = (s + 1) & boxes.mask, ++probes) {
         const uint64_t slot = boxes.slots[s];
         if (slot == 0) break;
         if ((slot >> 32) != tag) continue;
@@ -55,8 +96,14 @@ inline uint32_t find_or_add_box(BoxMap& boxes, const uint64_t* key, uint64_t has
         const uint64_t* held = boxes.keys.data() + size_t{box} * n;
         size_t k = 0;
         while (k < n && held[k] == key[k]) ++k;
-        if (k == n) return box;
+        if (k == n) {
+            boxes.probes += probes;
+            ++boxes.lookups;
+            return box;
+        }
     }
+    boxes.probes += probes;
+    ++boxes.lookups;
     const size_t box = boxes.hashes.size();
     if (box >= UINT32_MAX - 1) throw std::bad_alloc();  // far beyond any memory anyway
     boxes.keys.insert(boxes.keys.end(), key, key + n);

@@ -51,7 +51,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
     std::vector<double> targets(batch * n);
     std::vector<uint64_t> keys(batch * n);
     uint64_t hashes[batch];
-    uint32_t parents[batch];
+    uint64_t parents[batch];
     uint64_t choices[batch];
     const detail::LogEntry* log_table = detail::log_table();
 
@@ -65,7 +65,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
             uint64_t* key = keys.data() + filled * n;
             for (size_t k = 0; k < n; ++k) target[k] = parent[k] + option[k];
             for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate(target[k], scale, log_table);
-            parents[filled] = static_cast<uint32_t>(p);
+            parents[filled] = p;
             choices[filled] = j;
             if (++j == n_options) {
                 j = 0;
@@ -76,7 +76,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
                     ++staircase.beaten;
                     continue;
                 }
-            hashes[filled] = hash_key(key, n);
+            hashes[filled] = hash_key(boxes, key);
             __builtin_prefetch(boxes.slots.data() + (hashes[filled] & boxes.mask));
             ++filled;
         }
@@ -96,6 +96,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
             boxes.parents[index] = parents[c];
             boxes.choices[index] = choices[c];
         }
+        strengthen_if_probed_too_much(boxes);
     }
 }
 
@@ -161,6 +162,7 @@ ResultArray build_front(const DataTable& table, double epsilon) {
     size_t front_size = first_count;
 
     BoxMap boxes;
+    key_boxes(boxes, draw_box_hash_keys());
     BoxStaircase staircase;
     std::vector<uint8_t> keep;
     std::vector<double> next_front;
