@@ -97,8 +97,8 @@ int main() {
     const auto fill = [&](BoxMap& boxes) {
         reset_boxes(boxes, 1, 16);
         for (size_t i = 0; i < crafted_keys.size(); ++i) {
-            find_or_add_box(boxes, &crafted_keys[i], hash_key(boxes, &crafted_keys[i]));
-            if (i % 16 == 15) strengthen_if_probed_too_much(boxes);
+            find_or_add_box(boxes, &crafted_keys[i], hash_key(boxes, &crafted_keys[i], 1));
+            if (i % 16 == 15) strengthen_if_probed_too_much(boxes, 16);
         }
     };
     struct Case {
@@ -114,8 +114,8 @@ int main() {
             boxes.may_strengthen = c.may_strengthen;
             fill(boxes);
         });
-        std::printf("  %s: %9.3f ms, %5.1f probes per lookup%s\n", c.name, 1e3 * t,
-                    static_cast<double>(boxes.probes) / static_cast<double>(boxes.lookups),
+        std::printf("  %s: %9.3f ms, %7.1f slots of displacement per lookup%s\n", c.name, 1e3 * t,
+                    static_cast<double>(boxes.displaced) / static_cast<double>(boxes.lookups),
                     boxes.strong ? " (switched to the strong hash)" : "");
     }
 

@@ -37,10 +37,10 @@ struct SipState {
     }
 };
 
-// Random keys cost at most 2.5 probes per lookup on average at a load of one
-// half; the allowance absorbs the spread of small maps.
-constexpr uint64_t probes_per_lookup_allowed = 8;
-constexpr uint64_t probe_allowance = 4096;
+// Random keys are displaced by at most 1.5 slots per lookup on average at a
+// load of one half; the allowance absorbs the spread of small maps.
+constexpr uint64_t displacement_per_lookup_allowed = 8;
+constexpr uint64_t displacement_allowance = 4096;
 
 }  // namespace
 
@@ -69,7 +69,7 @@ void key_boxes(BoxMap& boxes, const BoxHashKeys& keys) {
     boxes.hash_keys = keys;
     boxes.strong = false;
     boxes.lookups = 0;
-    boxes.probes = 0;
+    boxes.displaced = 0;
 }
 
 void reset_boxes(BoxMap& boxes, size_t n_variables, size_t expected) {
@@ -94,9 +94,10 @@ void grow_slots(BoxMap& boxes) {
     place_all(boxes);
 }
 
-void strengthen_if_probed_too_much(BoxMap& boxes) {
+void strengthen_if_probed_too_much(BoxMap& boxes, uint64_t lookups) {
+    boxes.lookups += lookups;
     if (boxes.strong || !boxes.may_strengthen ||
-        boxes.probes <= probes_per_lookup_allowed * boxes.lookups + probe_allowance)
+        boxes.displaced <= displacement_per_lookup_allowed * boxes.lookups + displacement_allowance)
         return;
     boxes.strong = true;
     const size_t n = boxes.n_variables;

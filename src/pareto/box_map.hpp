@@ -36,8 +36,8 @@ struct BoxMap {
     BoxHashKeys hash_keys;
     bool strong = false;       // hashing with SipHash-1-3
     bool may_strengthen = true;
-    uint64_t lookups = 0;      // since the map was keyed, until it turned strong
-    uint64_t probes = 0;       // slots visited by those lookups
+    uint64_t lookups = 0;      // since the map was keyed, as counted by the checks
+    uint64_t displaced = 0;    // slots visited by lookups beyond the first of each
 };
 
 // Fresh keys from the calling thread's random generator (itself keyed by the
@@ -54,10 +54,11 @@ void reset_boxes(BoxMap& boxes, size_t n_variables, size_t expected);
 // Doubles the slot array and reinserts every box.
 void grow_slots(BoxMap& boxes);
 
-// Switches to SipHash-1-3 when the lookups so far cost far more probes than
-// random keys would (on average at most 2.5 at the map's load of one half).
-// Call between lookups, never while hashes computed earlier are pending.
-void strengthen_if_probed_too_much(BoxMap& boxes);
+// Counts `lookups` more lookups, and switches to SipHash-1-3 when the lookups
+// so far visited far more slots than random keys would (on average at most
+// 1.5 beyond the first at the map's load of one half). Call between lookups,
+// never while hashes computed earlier are pending.
+void strengthen_if_probed_too_much(BoxMap& boxes, uint64_t lookups);
 
 inline uint64_t fast_hash(uint64_t seed, const uint64_t* key, size_t n) {
     uint64_t h = seed ^ n;
@@ -73,8 +74,9 @@ inline uint64_t fast_hash(uint64_t seed, const uint64_t* key, size_t n) {
 // SipHash-1-3 of the key's words, each taken as one 8-byte little-endian block.
 uint64_t strong_hash(const uint64_t secret[2], const uint64_t* key, size_t n);
 
-inline uint64_t hash_key(const BoxMap& boxes, const uint64_t* key) {
-    const size_t n = boxes.n_variables;
+// `n` is the map's number of variables, passed so that a caller that knows
+// it at compile time gets the hash unrolled.
+inline uint64_t hash_key(const BoxMap& boxes, const uint64_t* key, size_t n) {
     if (boxes.strong) return strong_hash(boxes.hash_keys.strong, key, n);
     return fast_hash(boxes.hash_keys.seed, key, n);
 }
@@ -86,9 +88,9 @@ inline constexpr uint32_t new_box = UINT32_MAX;
 inline uint32_t find_or_add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash) {
     const size_t n = boxes.n_variables;
     const uint64_t tag = hash >> 32;
-    uint64_t s = hash & boxes.mask;
-    uint64_t probes = 1;
-    for (;; s = (s + 1) & boxes.mask, ++probes) {
+    const uint64_t home = hash & boxes.mask;
+    uint64_t s = home;
+    for (;; s = (s + 1) & boxes.mask) {
         const uint64_t slot = boxes.slots[s];
         if (slot == 0) break;
         if ((slot >> 32) != tag) continue;
@@ -97,13 +99,11 @@ inline uint32_t find_or_add_box(BoxMap& boxes, const uint64_t* key, uint64_t has
         size_t k = 0;
         while (k < n && held[k] == key[k]) ++k;
         if (k == n) {
-            boxes.probes += probes;
-            ++boxes.lookups;
+            boxes.displaced += (s - home) & boxes.mask;
             return box;
         }
     }
-    boxes.probes += probes;
-    ++boxes.lookups;
+    boxes.displaced += (s - home) & boxes.mask;
     const size_t box = boxes.hashes.size();
     if (box >= UINT32_MAX - 1) throw std::bad_alloc();  // far beyond any memory anyway
     boxes.keys.insert(boxes.keys.end(), key, key + n);

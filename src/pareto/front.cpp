@@ -76,7 +76,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
                     ++staircase.beaten;
                     continue;
                 }
-            hashes[filled] = hash_key(boxes, key);
+            hashes[filled] = hash_key(boxes, key, n);
             __builtin_prefetch(boxes.slots.data() + (hashes[filled] & boxes.mask));
             ++filled;
         }
@@ -96,7 +96,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
             boxes.parents[index] = parents[c];
             boxes.choices[index] = choices[c];
         }
-        strengthen_if_probed_too_much(boxes);
+        strengthen_if_probed_too_much(boxes, filled);
     }
 }
 

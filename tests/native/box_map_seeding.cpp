@@ -30,9 +30,9 @@ std::vector<uint64_t> fill(trelvik::BoxMap& boxes, const std::vector<uint64_t>& 
     trelvik::reset_boxes(boxes, 1, 16);
     for (int pass = 0; pass < 2; ++pass)
         for (size_t i = 0; i < keys.size(); ++i) {
-            const uint32_t box = trelvik::find_or_add_box(boxes, &keys[i], trelvik::hash_key(boxes, &keys[i]));
+            const uint32_t box = trelvik::find_or_add_box(boxes, &keys[i], trelvik::hash_key(boxes, &keys[i], 1));
             if (pass == 1) EXPECT(box == i, "key %zu found in box %u", i, box);
-            if (i % 16 == 15) trelvik::strengthen_if_probed_too_much(boxes);
+            if (i % 16 == 15) trelvik::strengthen_if_probed_too_much(boxes, 16);
         }
     return boxes.keys;
 }
@@ -47,13 +47,13 @@ int main() {
     fixed.may_strengthen = false;
     const std::vector<uint64_t> order = fill(fixed, keys);
     EXPECT(order == keys, "boxes out of first-reached order");
-    EXPECT(fixed.probes > 2'000'000, "only %llu probes: the keys do not collide", (unsigned long long)fixed.probes);
+    EXPECT(fixed.displaced > 2'000'000, "only %llu slots of displacement: the keys do not collide", (unsigned long long)fixed.displaced);
 
     trelvik::BoxMap guarded;
     trelvik::key_boxes(guarded, trelvik::BoxHashKeys{crafted_seed, {3, 4}});
     EXPECT(fill(guarded, keys) == order, "strong hashing changed the boxes");
     EXPECT(guarded.strong, "the map never switched to the strong hash");
-    EXPECT(guarded.probes < 60'000, "%llu probes before the switch", (unsigned long long)guarded.probes);
+    EXPECT(guarded.displaced < 60'000, "%llu slots of displacement before the switch", (unsigned long long)guarded.displaced);
 
     // Random seeds, as every call draws them; the same boxes in the same order.
     std::mt19937_64 rng(5);
@@ -62,8 +62,8 @@ int main() {
         trelvik::key_boxes(boxes, trelvik::BoxHashKeys{rng(), {rng(), rng()}});
         EXPECT(fill(boxes, keys) == order, "seed changed the boxes");
         EXPECT(!boxes.strong, "random seed needed the strong hash");
-        EXPECT(boxes.probes < 4 * boxes.lookups, "%llu probes for %llu lookups",
-               (unsigned long long)boxes.probes, (unsigned long long)boxes.lookups);
+        EXPECT(boxes.displaced < 4 * boxes.lookups, "%llu slots of displacement for %llu lookups",
+               (unsigned long long)boxes.displaced, (unsigned long long)boxes.lookups);
     }
     return finish("box_map_seeding");
 }
