@@ -3,14 +3,11 @@
 #include <optional>
 #include <variant>
 
-#ifdef __linux__
-#include <sys/sysinfo.h>
-#endif
-
 #include "bindings/convert.hpp"
 #include "bindings/failure.hpp"
 #include "bindings/solution.hpp"
 #include "pareto/front.hpp"
+#include "pareto/platform.hpp"
 #include "pareto/sampler.hpp"
 
 namespace trelvik {
@@ -44,20 +41,13 @@ PyObject* solutions_to_list(ResultArray&& pairs) {
 // Drawing more designs than the machine could ever hold would only end in the
 // kernel killing the process; refuse it up front with MemoryError instead.
 bool sample_fits_in_memory(uint32_t n_points, const DataTable& table) {
-#ifdef __linux__
-    struct sysinfo info;
-    if (sysinfo(&info) != 0) return true;
-    const double limit = (double(info.totalram) + double(info.totalswap)) * info.mem_unit;
+    const uint64_t limit = memory_and_swap_bytes();
+    if (limit == 0) return true;  // unknown: let the allocation decide
     // Per point: the pair and its two arrays with allocator overhead, then the
     // Python object and its list slot.
-    const double per_point = sizeof(ResultPair) + 8.0 * (table.n_stands + table.n_variables) + 32 +
-                             96 + sizeof(PyObject*);
-    return per_point * n_points <= limit;
-#else
-    (void)n_points;
-    (void)table;
-    return true;
-#endif
+    const double per_point = sizeof(ResultPair) + 8.0 * static_cast<double>(table.n_stands + table.n_variables) +
+                             32 + 96 + sizeof(PyObject*);
+    return per_point * n_points <= static_cast<double>(limit);
 }
 
 PyObject* find_pareto_front(PyObject*, PyObject* args, PyObject* kwargs) {

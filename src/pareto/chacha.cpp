@@ -43,6 +43,16 @@ void refill(RandomGenerator& rng) {
     rng.next_word = 0;
 }
 
+// The 128-bit product of a and b: returns the high half, stores the low one.
+uint64_t multiply_wide(uint64_t a, uint64_t b, uint64_t& low) {
+    const uint64_t a_low = a & 0xFFFFFFFF, a_high = a >> 32, b_low = b & 0xFFFFFFFF, b_high = b >> 32;
+    const uint64_t low_low = a_low * b_low, high_low = a_high * b_low;
+    const uint64_t low_high = a_low * b_high, high_high = a_high * b_high;
+    const uint64_t middle = (low_low >> 32) + (high_low & 0xFFFFFFFF) + low_high;
+    low = (middle << 32) | (low_low & 0xFFFFFFFF);
+    return high_high + (high_low >> 32) + (middle >> 32);
+}
+
 // Plain data, so the per-thread object needs no constructor or destructor.
 thread_local RandomGenerator generator{};
 
@@ -90,12 +100,11 @@ uint64_t uniform_index(RandomGenerator& rng, uint64_t count) {
         }
         return index;
     }
-    const unsigned __int128 product = static_cast<unsigned __int128>(next_u64(rng)) * count;
-    uint64_t index = static_cast<uint64_t>(product >> 64);
-    const uint64_t low = static_cast<uint64_t>(product);
+    uint64_t low;
+    uint64_t index = multiply_wide(next_u64(rng), count, low);
     if (low > 0 - count) {
-        const uint64_t extra =
-            static_cast<uint64_t>((static_cast<unsigned __int128>(next_u64(rng)) * count) >> 64);
+        uint64_t ignored;
+        const uint64_t extra = multiply_wide(next_u64(rng), count, ignored);
         if (low + extra < low) ++index;  // carry out of 64 bits
     }
     return index;

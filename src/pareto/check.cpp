@@ -1,13 +1,11 @@
 #include "pareto/check.hpp"
 
-#include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "pareto/platform.hpp"
 
 namespace trelvik {
 
@@ -24,12 +22,9 @@ const char* short_path(const char* file) {
 }
 
 void write_report_text(const std::string& message, const std::source_location& where) {
-    char name[64] = {0};
-    if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0')
-        std::strcpy(name, "<unnamed>");
-    std::string report = "trelvik: thread '";
-    report += name;
-    report += "' (" + std::to_string(static_cast<long long>(syscall(SYS_gettid))) + ")";
+    std::string name = current_thread_name();
+    if (name.empty()) name = "<unnamed>";
+    std::string report = "trelvik: thread '" + name + "' (" + std::to_string(current_thread_id()) + ")";
     report += " failed an internal check at ";
     report += short_path(where.file_name());
     report += ":" + std::to_string(where.line()) + ":" + std::to_string(where.column()) + ":\n";
@@ -45,11 +40,17 @@ void write_report_text(const std::string& message, const std::source_location& w
 
 }  // namespace
 
-// A named, never-inlined function so that a debugger can stop on every failed
-// check: `break trelvik_check_failed`.
-extern "C" __attribute__((noinline)) void trelvik_check_failed() {
-    asm volatile("");
+// A named function that a debugger can stop on at every failed check:
+// `break trelvik_check_failed`. It is called through a volatile pointer, so
+// that no compiler inlines it away.
+extern "C" void trelvik_check_failed() {
+    static volatile int calls = 0;
+    calls = calls + 1;
 }
+
+namespace {
+void (*volatile check_failed_hook)() = trelvik_check_failed;
+}  // namespace
 
 void write_check_report(const std::string& message, const std::source_location& where) {
     if (report_in_progress) {
@@ -65,7 +66,7 @@ void write_check_report(const std::string& message, const std::source_location& 
         std::fputs("\n", stderr);
     }
     report_in_progress = false;
-    trelvik_check_failed();
+    check_failed_hook();
 }
 
 void fail_check(std::string message, std::source_location where) {

@@ -10,6 +10,7 @@
 #include "pareto/evaluate.hpp"
 #include "pareto/grid_key.hpp"
 #include "pareto/nondominated.hpp"
+#include "pareto/platform.hpp"
 
 namespace trelvik {
 
@@ -77,7 +78,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
                     continue;
                 }
             hashes[filled] = hash_key(boxes, key, n);
-            __builtin_prefetch(boxes.slots.data() + (hashes[filled] & boxes.mask));
+            TRELVIK_PREFETCH(boxes.slots.data() + (hashes[filled] & boxes.mask));
             ++filled;
         }
         for (size_t c = 0; c < filled; ++c) {
@@ -102,8 +103,8 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
 
 // The number of candidates of a stage, saturated.
 size_t candidate_count(size_t front_size, size_t n_options) {
-    size_t candidates;
-    return __builtin_mul_overflow(front_size, n_options, &candidates) ? SIZE_MAX : candidates;
+    if (n_options != 0 && front_size > SIZE_MAX / n_options) return SIZE_MAX;
+    return front_size * n_options;
 }
 
 // The range of the first variable over a stage's candidates.

@@ -1,7 +1,8 @@
 #include "pareto/grid_key.hpp"
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "pareto/check.hpp"
 
@@ -21,25 +22,31 @@ GridScale make_grid_scale(double epsilon) {
 std::string format_quotient(double q) {
     if (std::isnan(q)) return "NaN";
     if (std::isinf(q)) return q > 0 ? "inf" : "-inf";
-    // The shortest digits that read back as q, written out positionally: a
-    // rejected quotient is a whole number, so every digit lies before the
-    // point and the rest are zeros (-2e291 is "-2" and 291 zeros).
+    // The shortest digits that read back as q: the first precision whose
+    // correctly rounded scientific form parses to q again (std::to_chars for
+    // double is missing from some standard libraries still in use).
     char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, q, std::chars_format::scientific).ptr;
-    const std::string text(buffer, end);  // like "-1.6094379130341003e+297"
-    const size_t e = text.find('e');
-    const int exponent = std::stoi(text.substr(e + 1));
-    std::string digits;
-    std::string sign;
-    for (char c : text.substr(0, e)) {
-        if (c == '-') sign = "-";
-        else if (c != '.') digits += c;
+    for (int precision = 0; precision < 17; ++precision) {
+        std::snprintf(buffer, sizeof buffer, "%.*e", precision, q);
+        if (std::strtod(buffer, nullptr) == q) break;
     }
+    // Written out positionally: a rejected quotient is a whole number, so
+    // every digit lies before the point and the rest are zeros (-2e291 is
+    // "-2" and 291 zeros). Any character that is not a digit before the
+    // exponent is the sign or the decimal point of the current locale.
+    const std::string text(buffer);  // like "-1.6094379130341003e+297"
+    const size_t e = text.find_first_of("eE");
+    const int exponent = std::atoi(text.c_str() + e + 1);
+    std::string digits;
+    for (size_t i = 0; i < e; ++i)
+        if (text[i] >= '0' && text[i] <= '9') digits += text[i];
+    const std::string sign = q < 0 ? "-" : "";
     const int integer_digits = exponent + 1;
     if (integer_digits <= 0) return sign + "0";  // |q| < 1: not a whole number, never rejected
     if (static_cast<int>(digits.size()) <= integer_digits)
-        return sign + digits + std::string(integer_digits - digits.size(), '0');
-    return sign + digits.substr(0, integer_digits) + "." + digits.substr(integer_digits);
+        return sign + digits + std::string(static_cast<size_t>(integer_digits) - digits.size(), '0');
+    return sign + digits.substr(0, static_cast<size_t>(integer_digits)) + "." +
+           digits.substr(static_cast<size_t>(integer_digits));
 }
 
 uint64_t grid_coordinate_exact(double x, double g) {

@@ -8,6 +8,7 @@
 // box boundary is the exact formula evaluated. Both give the identical index.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 
@@ -45,13 +46,11 @@ inline uint64_t grid_coordinate(double x, const GridScale& scale, const detail::
     // 1 <= u < 2^1024 and finite; NaN fails the comparison.
     if (scale.bracketing && y >= 0.0 && y <= 1e300) {
         const double u = 1.0 + y;
-        uint64_t bits;
-        __builtin_memcpy(&bits, &u, sizeof bits);
+        const uint64_t bits = std::bit_cast<uint64_t>(u);
         const int exponent = static_cast<int>(bits >> 52) - 1023;
         const uint64_t index = (bits >> (52 - detail::log_table_bits)) & ((1u << detail::log_table_bits) - 1);
         const uint64_t mantissa_bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
-        double m;
-        __builtin_memcpy(&m, &mantissa_bits, sizeof m);
+        const double m = std::bit_cast<double>(mantissa_bits);
         const detail::LogEntry& e = table[index];
         // |t| <= 2^-9, so the series below is accurate to about 6e-15.
         const double t = m * e.inv_center - 1.0;

@@ -1,6 +1,7 @@
 #include "pareto/nondominated.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -163,7 +164,7 @@ std::vector<KeyedIndex> z_order(const double* points, size_t count, size_t n) {
         }
     for (size_t d = 0; d < used; ++d) {
         const uint64_t range = highest[d] - lowest[d];
-        drop[d] = range == 0 ? 0 : std::max(0, 64 - __builtin_clzll(range) - width);
+        drop[d] = range == 0 ? 0 : std::max(0, 64 - std::countl_zero(range) - width);
     }
     std::vector<KeyedIndex> entries(count);
     for (size_t i = 0; i < count; ++i) {
@@ -280,7 +281,7 @@ private:
             if (differing == 0) {
                 middle = node.begin + (node.end - node.begin) / 2;
             } else {
-                const uint64_t top_bit = uint64_t{1} << (63 - __builtin_clzll(differing));
+                const uint64_t top_bit = uint64_t{1} << (63 - std::countl_zero(differing));
                 middle = static_cast<uint32_t>(
                     std::partition_point(codes_.begin() + node.begin, codes_.begin() + node.end,
                                          [top_bit](uint64_t code) { return (code & top_bit) == 0; }) -
