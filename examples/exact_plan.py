@@ -31,7 +31,7 @@ import statistics
 import sys
 import time
 from dataclasses import dataclass
-from typing import List, Optional, Sequence, Tuple
+from typing import List, Optional, Sequence
 
 import trelvik
 
@@ -291,7 +291,8 @@ def decide(table, plans, column, maximise_table, bounds, time_limit):
     return front, solve_exact(table, column, maximise_table, bounds, time_limit, start)
 
 
-def report(table, names, plans, column, maximise_shown, maximise_table, bounds, front, exact) -> List[str]:
+def report(table, names, plans, column, maximise_shown, maximise_table, bounds, front, exact,
+           time_limit=None) -> List[str]:
     n = len(table[0][0])
     label, unit, _ = OBJECTIVES[column]
     goal = "maximise" if maximise_shown else "minimise"
@@ -308,7 +309,7 @@ def report(table, names, plans, column, maximise_shown, maximise_table, bounds, 
         lines.append(f"no plan meets these bounds: {exact.reason} (in {exact.seconds:.2f} s)")
         return lines
     if exact.status == NOT_FOUND:
-        lines.append(f"no plan found before the time limit ({exact.seconds:.2f} s in HiGHS {highs_version()}); "
+        lines.append(f"no plan found within the time limit of {time_limit:g} s (HiGHS {highs_version()}); "
                      "the bounds may be too strict, or run again with a longer --time-limit")
         return lines
 
@@ -326,7 +327,7 @@ def report(table, names, plans, column, maximise_shown, maximise_table, bounds, 
     if exact.status == OPTIMAL:
         lines.append(f"exact plan: optimal (relative gap 0), solved by {solver}{started}")
     else:
-        lines.append(f"exact plan: NOT proven optimal, the time limit stopped {solver}{started}")
+        lines.append(f"exact plan: NOT proven optimal: the time limit of {time_limit:g} s stopped {solver}{started}")
         gap = abs(exact.objective - exact.bound) * abs(factor(column))
         if math.isfinite(gap):
             relative = gap / max(abs(exact.objective * factor(column)), 1e-9)
@@ -341,8 +342,6 @@ def report(table, names, plans, column, maximise_shown, maximise_table, bounds, 
 
 
 def highs_version() -> str:
-    import highspy
-
     return quiet_highs().version()
 
 
@@ -480,7 +479,8 @@ def main(argv=None) -> int:
         bounds = [b for b in bounds if b.column != bound.column or b in explicit] + [bound]
 
     front_index, exact = decide(table, plans, column, maximise_table, bounds, args.time_limit)
-    print("\n".join(report(table, names, plans, column, maximise_shown, maximise_table, bounds, front_index, exact)))
+    print("\n".join(report(table, names, plans, column, maximise_shown, maximise_table, bounds, front_index, exact,
+                           args.time_limit)))
     if args.write and exact.design is not None:
         write_plan(args.write, table, names, exact.design)
         print(f"wrote {args.write} ({len(table)} stands)")
