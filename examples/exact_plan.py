@@ -17,8 +17,9 @@ the gain in each objective and the solve time.
     python examples/exact_plan.py --measure 10        # 10 bound sets over the front
 
 Bounds are written in the units shown (k EUR, kt CO2, ha) with the first
-word of an objective's name; a bound counts as met when the plan's total is
-on its side or at most 0.001 of its unit beyond it. Needs HiGHS:
+word of an objective's name. They hold up to rounding: a plan meets a bound
+when its total lies on the bound's side or less than RELATIVE_TOLERANCE
+(1e-9) of the objective's scale beyond it. Needs HiGHS:
 python -m pip install ".[exact]" (or python -m pip install highspy).
 """
 
@@ -49,10 +50,10 @@ from forest import (  # beside this file
 )
 
 INSTALL_HINT = 'python -m pip install ".[exact]"'
-# How far beyond a bound a plan's total may lie and still meet it, in the
-# units shown: sums of a few hundred values carry rounding, and the solver
-# holds its rows to a feasibility tolerance of its own.
-DISPLAY_TOLERANCE = 0.001
+# How far beyond a bound a plan's total may lie and still meet it, as a share
+# of the objective's scale (see tolerance()). Far above the rounding of a sum
+# of a few hundred values, far below any difference that matters.
+RELATIVE_TOLERANCE = 1e-9
 
 OPTIMAL = "optimal"
 TIME_LIMIT = "time limit"  # a plan was found, but not proven optimal
@@ -103,7 +104,7 @@ def solve_exact(table, column: int, maximise: bool, bounds: Sequence[Bound],
 
     One binary variable per stand and option, one row per stand that picks
     exactly one option, one row per bound (loosened by its tolerance, so the
-    solver and met_by agree on which plans meet it), relative MIP gap 0. Each
+    solver and met_by agree on which plans meet it), MIP gap 0. Each
     row and the objective use the values minus their stand's best, which
     keeps the coefficients small; the constants go into the row bounds and
     the objective offset. `start` (a design that meets the bounds) is handed
@@ -238,24 +239,32 @@ def objective_index(name: str, n_objectives: int) -> int:
         if wanted in (label, label.split()[0]):
             return k
     names = ", ".join(OBJECTIVES[k][0].split()[0] for k in range(n_objectives))
-    raise ValueError(f"unknown objective '{name}': with {n_objectives} objectives the names are {names}")
+    later = [k for k in range(n_objectives, len(OBJECTIVES))
+             if wanted in (OBJECTIVES[k][0], OBJECTIVES[k][0].split()[0])]
+    hint = f" (add --objectives {later[0] + 1} for {OBJECTIVES[later[0]][0]})" if later else ""
+    raise ValueError(f"unknown objective '{name}': with {n_objectives} objectives the names are {names}{hint}")
 
 
-def shown_bound(k: int, op: str, shown: float) -> Bound:
+def tolerance(table, k: int) -> float:
+    """RELATIVE_TOLERANCE of column k's scale: the largest total its absolute values can reach."""
+    return RELATIVE_TOLERANCE * max(1.0, sum(max(abs(option[k]) for option in stand) for stand in table if stand))
+
+
+def shown_bound(table, k: int, op: str, shown: float) -> Bound:
     """A bound written in the units shown, as a bound on the table's column k."""
     f = factor(k)
     if f < 0:  # the table stores this objective negated: the comparison turns around
         op = "<=" if op == ">=" else ">="
-    return Bound(k, op, shown / f, DISPLAY_TOLERANCE / abs(f))
+    return Bound(k, op, shown / f, tolerance(table, k))
 
 
-def parse_bound(text: str, n_objectives: int) -> Bound:
+def parse_bound(table, text: str, n_objectives: int) -> Bound:
     match = re.fullmatch(r"\s*([A-Za-z][A-Za-z ]*?)\s*(<=|>=)\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?)\s*", text)
     if not match:
         raise ValueError(f"cannot read the bound '{text}': write it as NAME>=VALUE or NAME<=VALUE, "
                          "for example \"carbon>=300\"")
     name, op, number = match.groups()
-    return shown_bound(objective_index(name, n_objectives), op, float(number))
+    return shown_bound(table, objective_index(name, n_objectives), op, float(number))
 
 
 def describe(bound: Bound) -> str:
@@ -266,9 +275,9 @@ def describe(bound: Bound) -> str:
     return f"{label} {op} {bound.value * f:,.3f} {unit}"
 
 
-def near_bounds(values: Sequence[float], column: int) -> List[Bound]:
+def near_bounds(table, values: Sequence[float], column: int) -> List[Bound]:
     """A plan's values (table units) as bounds on every objective but `column`: no worse than the plan."""
-    return [Bound(k, "<=", values[k], DISPLAY_TOLERANCE / abs(factor(k))) for k in range(len(values)) if k != column]
+    return [Bound(k, "<=", values[k], tolerance(table, k)) for k in range(len(values)) if k != column]
 
 
 def gains(better: Sequence[float], base: Sequence[float], column: int, maximise_table: bool) -> List[float]:
@@ -297,7 +306,7 @@ def report(table, names, plans, column, maximise_shown, maximise_table, bounds, 
     label, unit, _ = OBJECTIVES[column]
     goal = "maximise" if maximise_shown else "minimise"
     lines = [f"{goal} {label} ({unit})" + (" subject to " + ", ".join(describe(b) for b in bounds) if bounds else ""),
-             f"(a bound counts as met up to {DISPLAY_TOLERANCE:g} of its unit beyond it)"]
+             f"(bounds hold up to rounding: a relative tolerance of {RELATIVE_TOLERANCE:g})"]
     meeting = sum(meets(v, bounds) for _, v in plans)
     if front is None:
         lines.append(f"front plans that meet the bounds: none of {len(plans)}")
@@ -369,9 +378,9 @@ def measure(table, plans, column, maximise_table, n_sets, time_limit) -> List[st
     ranked = sorted(range(len(plans)), key=lambda i: (-sign * plans[i][1][column], i))
     label, unit, _ = OBJECTIVES[column]
     heads = [f"{OBJECTIVES[k][0].split()[0]} bound" for k in range(n) if k != column]
-    lines = ["  ".join(h.rjust(18) for h in heads) + f"  {'front plans met':>15}  {'best front':>11}  "
+    lines = ["  ".join(h.rjust(18) for h in heads) + f"  {'front plans meeting':>19}  {'best front':>11}  "
              f"{'exact':>11}  {'gain':>9}  {'solve s':>7}  status",
-             " " * (20 * len(heads)) + f"{'':>15}  {unit:>11}  {unit:>11}  {unit:>9}"]
+             " " * (20 * len(heads)) + f"{'':>19}  {unit:>11}  {unit:>11}  {unit:>9}"]
     gained, seconds, none_met, proven = [], [], 0, 0
     for i in range(n_sets):
         plan = plans[ranked[min(len(ranked) - 1, int((i + 0.5) / n_sets * len(ranked)))]][1]
@@ -382,7 +391,7 @@ def measure(table, plans, column, maximise_table, n_sets, time_limit) -> List[st
             shown = plan[k] * factor(k)
             gain_up = factor(k) < 0  # larger shown values are better: a lower bound
             rounded = float(-(-shown // 1)) if gain_up else float(shown // 1)
-            bounds.append(shown_bound(k, ">=" if gain_up else "<=", rounded))
+            bounds.append(shown_bound(table, k, ">=" if gain_up else "<=", rounded))
         front, exact = decide(table, plans, column, maximise_table, bounds, time_limit)
         cells = [f"{'>=' if factor(b.column) < 0 else '<='} {b.value * factor(b.column):,.0f}".rjust(18)
                  for b in bounds]
@@ -401,7 +410,7 @@ def measure(table, plans, column, maximise_table, n_sets, time_limit) -> List[st
         none_met += front is None
         proven += exact.status in (OPTIMAL, NO_PLAN)
         seconds.append(exact.seconds)
-        lines.append("  ".join(cells) + f"  {met:>15}  {front_cell:>11}  {exact_cell:>11}  {gain_cell:>9}  "
+        lines.append("  ".join(cells) + f"  {met:>19}  {front_cell:>11}  {exact_cell:>11}  {gain_cell:>9}  "
                      f"{exact.seconds:>7.2f}  {exact.status}")
     lines.append("")
     lines.append(f"solve time: median {statistics.median(seconds):.2f} s, longest {max(seconds):.2f} s; "
@@ -437,9 +446,10 @@ def main(argv=None) -> int:
     epsilon = DEFAULT_EPSILON[args.objectives] if args.epsilon is None else args.epsilon
     n = args.objectives
 
+    table, names = load(args.stands, n, args.seed)
     try:
         column = objective_index(args.minimise or args.maximise or "income", n)
-        explicit = [parse_bound(text, n) for text in args.bound]
+        explicit = [parse_bound(table, text, n) for text in args.bound]
     except ValueError as error:
         parser.error(str(error))
     maximise_shown = args.minimise is None
@@ -449,7 +459,6 @@ def main(argv=None) -> int:
     if args.measure is not None and args.measure < 1:
         parser.error("--measure needs at least one bound set")
 
-    table, names = load(args.stands, n, args.seed)
     start = time.perf_counter()
     front = trelvik.find_pareto_front(relative_to_stand_best(table), epsilon)
     seconds = time.perf_counter() - start
@@ -473,7 +482,7 @@ def main(argv=None) -> int:
     if args.near is not None:
         if not 0 <= args.near < len(plans):
             parser.error(f"--near {args.near}: the front has plans 0 to {len(plans) - 1}")
-        bounds = near_bounds(plans[args.near][1], column)
+        bounds = near_bounds(table, plans[args.near][1], column)
         print(f"bounds from front plan {args.near}")
     for bound in explicit:  # an explicit bound replaces the one from --near on the same objective
         bounds = [b for b in bounds if b.column != bound.column or b in explicit] + [bound]

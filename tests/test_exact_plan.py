@@ -28,7 +28,8 @@ def exact_plan(monkeypatch):
 def small_table(seed, n_stands, n_variables, integers):
     rng = random.Random(seed)
     value = (lambda: float(rng.randint(0, 2))) if integers else (lambda: round(rng.uniform(-5, 5), 3))
-    return [[[value() for _ in range(n_variables)] for _ in range(rng.randint(1 + (i < 2), 4))] for i in range(n_stands)]
+    return [[[value() for _ in range(n_variables)] for _ in range(rng.randint(1 + (i < 2), 4))]
+            for i in range(n_stands)]
 
 
 def plain_sums(table, design):
