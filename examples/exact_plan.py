@@ -288,8 +288,8 @@ def gains(better: Sequence[float], base: Sequence[float], column: int, maximise_
     """
     out = []
     for k, (a, b) in enumerate(zip(better, base)):
-        worse_is = -1.0 if (k == column and maximise_table) else 1.0
-        out.append(worse_is * (b - a) * abs(factor(k)) + 0.0)
+        smaller_is_better = not (k == column and maximise_table)
+        out.append((b - a if smaller_is_better else a - b) * abs(factor(k)) + 0.0)
     return out
 
 
