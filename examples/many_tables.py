@@ -2,9 +2,9 @@
 
 A call of find_pareto_front holds the interpreter lock until it returns, so
 threads do not make it faster; separate processes do. This example solves
-the forests of many regions (made up the same way as in forest_plan.py)
-with concurrent.futures.ProcessPoolExecutor and then combines, for every
-region, its balanced plan into one programme.
+the forests of many regions (made up by forest.py, as in forest_plan.py) with
+concurrent.futures.ProcessPoolExecutor and then combines, for every region,
+its balanced plan into one programme.
 
     python examples/many_tables.py                      # 200 regions, all cores
     python examples/many_tables.py --regions 20 --workers 2
@@ -25,7 +25,7 @@ from typing import List, Tuple
 
 import trelvik
 
-import forest_plan  # beside this file
+import forest  # beside this file
 
 EPSILON = 0.3
 N_OBJECTIVES = 3
@@ -41,19 +41,19 @@ def load_region(region: int):
     if your tables are made in the parent, pass them as the argument instead.
     """
     n_stands = 20 + (region * 37) % 61  # 20 to 80 stands
-    stands = forest_plan.make_forest(n_stands, seed=1000 + region)
-    return forest_plan.build_table(stands, N_OBJECTIVES, seed=1000 + region)
+    stands = forest.make_forest(n_stands, seed=1000 + region)
+    return forest.build_table(stands, N_OBJECTIVES, seed=1000 + region)
 
 
 def solve_region(region: int) -> Tuple[int, int, List[Plan], float]:
     """Runs in a worker: (region, stands, front as plain lists, seconds)."""
     table, _ = load_region(region)
-    data = forest_plan.relative_to_stand_best(table)
+    data = forest.relative_to_stand_best(table)
     start = time.perf_counter()
     front = trelvik.find_pareto_front(data, EPSILON)
     seconds = time.perf_counter() - start
     # ParetoFrontSolution objects cannot be pickled: convert before returning.
-    plans = [(s.design_vector, forest_plan.totals(table, s.design_vector)) for s in front]
+    plans = [(s.design_vector, forest.totals(table, s.design_vector)) for s in front]
     return region, len(table), plans, seconds
 
 
@@ -68,7 +68,7 @@ def solve_with_dask(regions: List[int], address: str, workers: int):
 
     Every Dask worker needs trelvik installed (`python -m pip install .` on
     each node or in the worker image). This module's functions travel by
-    value with the tasks; forest_plan is imported by name, so it is uploaded
+    value with the tasks; forest is imported by name, so it is uploaded
     to the workers first. Use one thread per worker process: a call holds the
     interpreter lock, so more threads in one process would wait for each other.
     """
@@ -81,7 +81,7 @@ def solve_with_dask(regions: List[int], address: str, workers: int):
         cluster = None
         client = Client(address)
     try:
-        client.upload_file(forest_plan.__file__)
+        client.upload_file(forest.__file__)
         futures = client.map(solve_region, regions)
         return client.gather(futures)
     finally:
@@ -127,10 +127,10 @@ def main(argv=None) -> int:
     programme = [0.0] * N_OBJECTIVES
     for _, _, plans, _ in results:
         values = [totals for _, totals in plans]
-        chosen = values[forest_plan.balanced_index(values)]
+        chosen = values[forest.balanced_index(values)]
         programme = [a + b for a, b in zip(programme, chosen)]
-    shown = forest_plan.display(programme)
-    names = [f"{forest_plan.OBJECTIVES[k][0]} {shown[k]:,.1f} {forest_plan.OBJECTIVES[k][1]}"
+    shown = forest.display(programme)
+    names = [f"{forest.OBJECTIVES[k][0]} {shown[k]:,.1f} {forest.OBJECTIVES[k][1]}"
              for k in range(N_OBJECTIVES)]
     print("balanced plans of all regions together: " + ", ".join(names))
     return 0
