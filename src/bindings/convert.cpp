@@ -83,6 +83,15 @@ bool check_level(PyObject* object, Py_ssize_t* hint) {
     return true;
 }
 
+// Makes room for `hint` more elements, growing geometrically as push_back
+// would. The hint only saves reallocations: a lying __len__ gets at most
+// 65,536 elements ahead of what is there.
+template <class T>
+void reserve_more(std::vector<T>& array, Py_ssize_t hint) {
+    const size_t wanted = array.size() + static_cast<size_t>(std::min<Py_ssize_t>(hint, 1 << 16));
+    if (wanted > array.capacity()) array.reserve(std::max(wanted, 2 * array.capacity()));
+}
+
 // Calls visit(item) for every item that iterating `sequence` yields, in
 // order. Exact lists and tuples are read by index, which yields the same
 // items as their iterators, also when a visit changes the list.
@@ -115,6 +124,7 @@ bool for_each_item(PyObject* sequence, Visit&& visit) {
 bool convert_option(PyObject* option, RawTable& table) {
     Py_ssize_t hint;
     if (!check_level(option, &hint)) return false;
+    reserve_more(table.values, hint);
     const bool done = for_each_item(option, [&table](PyObject* item) {
         double value;
         if (!convert_double(item, &value)) return false;
@@ -129,6 +139,7 @@ bool convert_option(PyObject* option, RawTable& table) {
 bool convert_stand(PyObject* stand, RawTable& table) {
     Py_ssize_t hint;
     if (!check_level(stand, &hint)) return false;
+    reserve_more(table.option_ends, hint);
     if (!for_each_item(stand, [&table](PyObject* item) { return convert_option(item, table); }))
         return false;
     table.stand_ends.push_back(table.option_ends.size());
@@ -181,8 +192,7 @@ bool convert_data(PyObject* data, RawTable& table) {
     Py_ssize_t hint;
     bool done = check_level(data, &hint);
     if (done) {
-        // The hint only saves reallocations; a lying __len__ must not cost memory.
-        table.stand_ends.reserve(static_cast<size_t>(std::min<Py_ssize_t>(hint, 1 << 16)));
+        reserve_more(table.stand_ends, hint);
         done = for_each_item(data, [&table](PyObject* item) { return convert_stand(item, table); });
     }
     if (!done) argument_error("data");

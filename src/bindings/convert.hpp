@@ -2,9 +2,10 @@
 // values, with the exact errors that Python callers see.
 #pragma once
 
+#include "bindings/python.hpp"  // first: the interpreter's header sets feature macros
+
 #include <cstdint>
 
-#include "bindings/python.hpp"
 #include "pareto/data_table.hpp"
 
 namespace trelvik {

@@ -50,47 +50,49 @@ bool sample_fits_in_memory(uint32_t n_points, const DataTable& table) {
     return per_point * n_points <= static_cast<double>(limit);
 }
 
-PyObject* find_pareto_front(PyObject*, PyObject* args, PyObject* kwargs) {
-    return raising_guard<PyObject*>(nullptr, [args, kwargs]() -> PyObject* {
+// The road of both entry functions: bind, convert `data` and the second
+// argument, validate the table, compute, and turn the pairs into a list. The
+// table is released before the Python objects are made.
+template <class Value, class Convert, class Compute>
+PyObject* run_entry(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs, Convert convert,
+                    Compute compute) {
+    return raising_guard<PyObject*>(nullptr, [&]() -> PyObject* {
         Ref slots[2];
-        if (!bind_arguments(find_pareto_front_arguments, args, kwargs, slots)) return nullptr;
+        if (!bind_arguments(spec, args, kwargs, slots)) return nullptr;
         RawTable raw;
         if (!convert_data(slots[0].get(), raw)) return nullptr;
-        double epsilon;
-        if (!convert_double(slots[1].get(), &epsilon)) {
-            argument_error("epsilon");
+        Value value;
+        if (!convert(slots[1].get(), &value)) {
+            argument_error(spec.positional_names[1]);
             return nullptr;
         }
         ResultArray pairs;
         {
             std::optional<DataTable> table = validated_table(std::move(raw));
-            if (!table) return nullptr;
-            pairs = build_front(*table, epsilon);
+            if (!table || !compute(*table, value, pairs)) return nullptr;
         }
         return solutions_to_list(std::move(pairs));
     });
 }
 
+PyObject* find_pareto_front(PyObject*, PyObject* args, PyObject* kwargs) {
+    return run_entry<double>(find_pareto_front_arguments, args, kwargs, convert_double,
+                             [](const DataTable& table, double epsilon, ResultArray& pairs) {
+                                 pairs = build_front(table, epsilon);
+                                 return true;
+                             });
+}
+
 PyObject* create_random_points(PyObject*, PyObject* args, PyObject* kwargs) {
-    return raising_guard<PyObject*>(nullptr, [args, kwargs]() -> PyObject* {
-        Ref slots[2];
-        if (!bind_arguments(create_random_points_arguments, args, kwargs, slots)) return nullptr;
-        RawTable raw;
-        if (!convert_data(slots[0].get(), raw)) return nullptr;
-        uint32_t n_points;
-        if (!convert_count(slots[1].get(), &n_points)) {
-            argument_error("n_points");
-            return nullptr;
-        }
-        ResultArray pairs;
-        {
-            std::optional<DataTable> table = validated_table(std::move(raw));
-            if (!table) return nullptr;
-            if (!sample_fits_in_memory(n_points, *table)) return PyErr_NoMemory();
-            pairs = sample_random_designs(*table, n_points);
-        }
-        return solutions_to_list(std::move(pairs));
-    });
+    return run_entry<uint32_t>(create_random_points_arguments, args, kwargs, convert_count,
+                               [](const DataTable& table, uint32_t n_points, ResultArray& pairs) {
+                                   if (!sample_fits_in_memory(n_points, table)) {
+                                       PyErr_NoMemory();
+                                       return false;
+                                   }
+                                   pairs = sample_random_designs(table, n_points);
+                                   return true;
+                               });
 }
 
 }  // namespace

@@ -7,11 +7,12 @@
 // The guards are the only places that catch InternalCheckFailure.
 #pragma once
 
+#include "bindings/python.hpp"  // first: the interpreter's header sets feature macros
+
 #include <new>
 #include <stdexcept>
 #include <string>
 
-#include "bindings/python.hpp"
 #include "pareto/check.hpp"
 
 namespace trelvik {

@@ -24,10 +24,19 @@ const char* short_path(const char* file) {
 void write_report_text(const std::string& message, const std::source_location& where) {
     std::string name = current_thread_name();
     if (name.empty()) name = "<unnamed>";
-    std::string report = "trelvik: thread '" + name + "' (" + std::to_string(current_thread_id()) + ")";
-    report += " failed an internal check at ";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about
+    // "literal" + std::string temporaries.
+    std::string report = "trelvik: thread '";
+    report += name;
+    report += "' (";
+    report += std::to_string(current_thread_id());
+    report += ") failed an internal check at ";
     report += short_path(where.file_name());
-    report += ":" + std::to_string(where.line()) + ":" + std::to_string(where.column()) + ":\n";
+    report += ':';
+    report += std::to_string(where.line());
+    report += ':';
+    report += std::to_string(where.column());
+    report += ":\n";
     report += message;
     report += "\n";
     if (!hint_written.exchange(true))

@@ -156,7 +156,7 @@ ResultArray build_front(const DataTable& table, double epsilon) {
 
     // Stage 0: every option of the first stand, unboxed and unfiltered.
     const size_t first_count = table.option_counts[0];
-    std::vector<double> front(shifted.begin(), shifted.begin() + first_count * n);
+    std::vector<double> front(shifted.data(), shifted.data() + first_count * n);
     DesignHistory history;
     history.entries.reserve(first_count);
     for (size_t j = 0; j < first_count; ++j) history.entries.push_back({no_parent, j});
@@ -180,8 +180,8 @@ ResultArray build_front(const DataTable& table, double epsilon) {
         size_t kept = 0;
         for (size_t b = 0; b < survivors; ++b) {
             if (!keep[b]) continue;
-            next_front.insert(next_front.end(), boxes.targets.begin() + b * n,
-                              boxes.targets.begin() + (b + 1) * n);
+            const double* target = boxes.targets.data() + b * n;
+            next_front.insert(next_front.end(), target, target + n);
             history.entries.push_back({front_begin + boxes.parents[b], boxes.choices[b]});
             ++kept;
         }
