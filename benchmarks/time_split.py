@@ -114,6 +114,9 @@ def main():
         if name not in known:
             sys.exit(f"unknown workload {name!r}; known: {', '.join(known)}")
         shares = split(known[name], options.repeats)
+        if not any(shares[c] for c in CATEGORIES[:3]):
+            sys.exit("the profile names no function of the engine: the module has no symbols or line "
+                     "information (an installed wheel is stripped); use a build with -g, as above")
         w = known[name]
         print(f"{name:<15} {w[3]:>1} {w[2]:>3}  " + "  ".join(f"{shares[c]:>9.1f}%" for c in CATEGORIES[:3]) +
               f"  {shares[CATEGORIES[3]]:>9.1f}%", flush=True)
