@@ -53,7 +53,7 @@ void lexicographic_order(const double* points, size_t count, size_t n, std::vect
     for (size_t begin = 0; begin < count;) {
         size_t end = begin + 1;
         while (end < count && entries[end].key == entries[begin].key) ++end;
-        if (end - begin > 1) std::sort(order.begin() + begin, order.begin() + end, lexicographic);
+        if (end - begin > 1) std::sort(order.data() + begin, order.data() + end, lexicographic);
         begin = end;
     }
 }

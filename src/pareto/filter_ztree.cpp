@@ -80,7 +80,7 @@ public:
             const uint32_t i = entries[s].index;
             slot_of_[i] = static_cast<uint32_t>(s);
             codes_[s] = entries[s].key;
-            std::copy(points + size_t{i} * n + 1, points + size_t{i} * n + n, rows_.begin() + s * dims_);
+            std::copy(points + size_t{i} * n + 1, points + size_t{i} * n + n, rows_.data() + s * dims_);
         }
         build(count);
         minima_.assign(nodes_.size() * dims_, INFINITY);
@@ -122,7 +122,7 @@ public:
     // changes either.
     void add(uint32_t s) {
         const double* p = &rows_[size_t{s} * dims_];
-        std::copy(p, p + dims_, kept_.begin() + size_t{s} * dims_);
+        std::copy(p, p + dims_, kept_.data() + size_t{s} * dims_);
         for (uint32_t v = leaf_of_[s];; v = nodes_[v].parent) {
             double* lowest = &minima_[size_t{v} * dims_];
             bool lowered = false;

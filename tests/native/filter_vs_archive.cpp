@@ -33,7 +33,7 @@ void compare(const std::vector<double>& points, size_t n, const char* kind, int 
 
 // Random points with few distinct values per coordinate.
 void random_set(int trial) {
-    const size_t n = 1 + trial % 6;
+    const size_t n = 1 + static_cast<size_t>(trial % 6);
     const size_t count = std::uniform_int_distribution<size_t>(1, trial < 300 ? 400 : 3000)(rng);
     // Few distinct values per coordinate make ties common; anti-correlated
     // coordinates make large fronts.
@@ -64,7 +64,7 @@ void random_set(int trial) {
 // floating point so that near ties round as the engine's sums do. Options
 // differ by about the spacing of the front, so the copies interleave.
 void stage_set(int trial) {
-    const size_t n = 4 + trial % 3;
+    const size_t n = 4 + static_cast<size_t>(trial % 3);
     const size_t base_count = std::uniform_int_distribution<size_t>(50, trial < 30 ? 600 : 3000)(rng);
     const size_t n_options = std::uniform_int_distribution<size_t>(2, 5)(rng);
     const bool integral = trial % 4 == 3;  // integer sums: exact, with many ties
