@@ -1,7 +1,7 @@
 """Realistic forest-planning tables for benchmarks and examples.
 
 A table lists stands; each stand offers the same number of treatment
-schedules (options). Every option carries 2 to 4 objectives, all written so
+schedules (options). Every option carries 1 to 6 objectives, all written so
 that smaller is better, as ``find_pareto_front`` expects:
 
 0. minus the net present value of the harvests (EUR), which rises with the
@@ -12,10 +12,15 @@ that smaller is better, as ``find_pareto_front`` expects:
    for light treatments, a little lower for no treatment and far lower for
    clear-cutting;
 3. minus a resilience index (storm and bark-beetle risk avoided), which is
-   best for moderate thinnings.
+   best for moderate thinnings;
+4. minus a recreation index (visits to old, open stands), which is best for
+   no treatment in mature stands and falls steeply with heavy cuts;
+5. minus the browse for game on the young growth, which rises with the light
+   that a cut lets in.
 
-Objective 0 conflicts with 1 and 2; 2 and 3 peak at different intensities,
-so for every number of variables the trade-offs are real. Stands differ in
+Objective 0 conflicts with 1, 2 and 4; 2 and 3 peak at different
+intensities, and 5 agrees with 0 but not in proportion, so for every number
+of variables the trade-offs are real. Stands differ in
 area (the size factor, log-normal, 0.1 to 60 ha), site productivity, maturity
 and how much of their standing carbon a harvest sells as long-lived products,
 so that the exchange rates between the objectives differ from stand to stand;
@@ -26,7 +31,9 @@ intensities spread over (0, 1] with some jitter, the last one being a
 clear-cut. Every value is perturbed by a few per cent of noise, as yield
 models and price forecasts would be.
 
-Tables are reproducible: the same arguments always give the same table.
+Tables are reproducible: the same arguments always give the same table, and
+the first four objectives of a table do not depend on how many objectives
+it has beyond four.
 """
 
 import math
@@ -34,7 +41,7 @@ import random
 
 __all__ = ["forest_table", "VARIABLE_NAMES"]
 
-VARIABLE_NAMES = ("-income", "-carbon", "-habitat", "-resilience")
+VARIABLE_NAMES = ("-income", "-carbon", "-habitat", "-resilience", "-recreation", "-browse")
 
 
 def _intensities(n_options, rng):
@@ -54,11 +61,11 @@ def forest_table(n_stands, n_options, n_variables, seed=0):
 
     n_stands: number of stands (at least 2 for ``find_pareto_front``).
     n_options: options per stand (treatment schedules), at least 1.
-    n_variables: objectives per option, 1 to 4 (see the module docstring).
+    n_variables: objectives per option, 1 to 6 (see the module docstring).
     seed: any value accepted by ``random.Random``.
     """
-    if not 1 <= n_variables <= 4:
-        raise ValueError("n_variables must be between 1 and 4")
+    if not 1 <= n_variables <= len(VARIABLE_NAMES):
+        raise ValueError(f"n_variables must be between 1 and {len(VARIABLE_NAMES)}")
     if n_stands < 1 or n_options < 1:
         raise ValueError("n_stands and n_options must be positive")
     rng = random.Random(seed)
@@ -74,6 +81,10 @@ def forest_table(n_stands, n_options, n_variables, seed=0):
         growth = 8.0 * productivity * (1.2 - maturity)  # m3/ha/a over the horizon
         habitat_base = rng.uniform(20.0, 80.0) * (0.5 + maturity)
         risk = rng.uniform(0.2, 1.0) * (0.4 + maturity)
+        # Drawn only when used, so that smaller tables stay as they were.
+        if n_variables > 4:
+            visitors = rng.uniform(5.0, 60.0) * maturity  # near trails and towns
+            browse_base = rng.uniform(10.0, 40.0) * productivity
         stand = []
         for intensity in _intensities(n_options, rng):
             # Heavier cuts bring income forward, mature stands earn more per m3.
@@ -85,12 +96,17 @@ def forest_table(n_stands, n_options, n_variables, seed=0):
             carbon = 0.9 * (stays + product_share * cut)
             habitat = habitat_base * (1.0 - 1.6 * (intensity - 0.2) ** 2 + 0.1 * (intensity == 0.0))
             resilience = risk * 50.0 * (1.0 - 2.2 * (intensity - 0.55) ** 2)
-            values = (
+            values = [
                 -income * (1.0 + 0.04 * noise(0.0, 1.0)),
                 -carbon * (1.0 + 0.03 * noise(0.0, 1.0)),
                 -habitat * (1.0 + 0.05 * noise(0.0, 1.0)),
                 -resilience * (1.0 + 0.05 * noise(0.0, 1.0)),
-            )
+            ]
+            if n_variables > 4:
+                recreation = visitors * (1.0 - 0.9 * intensity ** 1.5)
+                browse = browse_base * (0.15 + intensity ** 0.7)
+                values.append(-recreation * (1.0 + 0.05 * noise(0.0, 1.0)))
+                values.append(-browse * (1.0 + 0.05 * noise(0.0, 1.0)))
             stand.append([area * v for v in values[:n_variables]])
         table.append(stand)
     return table

@@ -7,9 +7,10 @@ For every workload it prints the wall time of one call, the number of
 candidates the engine formed (front after the previous stage times the
 options of the stand), the time per candidate, the largest front of any
 stage, the final front and the peak resident memory of the call. The cost per
-candidate is set against the bare per-candidate work of
-candidate_floor.cpp (N additions, N log1p, one hash), compiled and run in the
-same run on the same machine.
+candidate is set against the bare per-candidate work of candidate_floor.cpp
+in this folder (N additions, N log1p, one hash), compiled with the C++
+compiler in $CXX (else c++, g++ or clang++) and run before and after the
+workloads on the same machine.
 
 How the figures are obtained:
 
@@ -60,7 +61,8 @@ sys.path.insert(0, HERE)
 
 from forest_tables import forest_table  # noqa: E402
 
-FLOOR_SOURCE = os.environ.get("TRELVIK_CANDIDATE_FLOOR", "/work/shared/bench/candidate_floor.cpp")
+FLOOR_SOURCE = os.path.join(HERE, "candidate_floor.cpp")
+FLOOR_VARIABLES = [2, 3, 4, 5, 6]
 SEED = 1
 
 # name, stands, options, variables, epsilon. Workloads sharing a name prefix
@@ -78,12 +80,17 @@ WORKLOADS = [
     ("n4-pair/b", 100, 5, 4, 4.6e-3),
     ("n4-300-stands", 300, 3, 4, 2e-3),
     ("n4-20-options", 100, 20, 4, 4e-3),
+    ("n4-4-options", 150, 4, 4, 2.5e-3),
+    ("n5-100-stands", 100, 4, 5, 1e-2),
+    ("n6-100-stands", 100, 4, 6, 1.5e-2),
 ]
 QUICK = [
     ("n2-quick/a", 200, 10, 2, 2e-4),
     ("n2-quick/b", 200, 10, 2, 1e-4),
     ("n3-quick", 100, 10, 3, 2e-3),
     ("n4-quick", 100, 5, 4, 5e-3),
+    ("n5-quick", 60, 4, 5, 1e-2),
+    ("n6-quick", 60, 4, 6, 2e-2),
 ]
 # stands, options, variables for the conversion timings
 CONVERSION = [(2000, 20, 2), (2000, 20, 3), (2000, 20, 4)]
@@ -91,6 +98,10 @@ QUICK_CONVERSION = [(500, 20, 3)]
 
 TARGET_FLOOR_RATIO = 1.5
 TARGET_MIN_FRONT = 2000
+# Four variables with few options per stand: a tighter ratio, on larger fronts.
+TARGET_FEW_OPTIONS = 5
+TARGET_FEW_OPTIONS_RATIO = 1.2
+TARGET_FEW_OPTIONS_MIN_FRONT = 5000
 TARGET_PAIR_RATIO = 2.5
 TARGET_MEMORY_KIB = 1 << 20
 TARGET_CONVERSION_NS = 50.0
@@ -100,10 +111,13 @@ TARGET_CONVERSION_NS = 50.0
 
 
 def _rss_kib():
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
     return None
 
 
@@ -123,7 +137,7 @@ def worker_timed(stands, options, variables, epsilon):
     table = forest_table(stands, options, variables, SEED)
     gc.collect()
     gc.disable()
-    if _reset_peak():
+    if _reset_peak() and _rss_kib() is not None:
         baseline = _rss_kib()
     else:
         baseline = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
@@ -250,43 +264,32 @@ def run_worker(kind, *args):
 # ---------------------------------------------------------------- floor
 
 
-def _run_floor_once(binary):
-    """One run of the floor program: its figures per N and the share of the
-    wall time it spent on a CPU (below 1 when other work competed with it)."""
-    start = time.perf_counter()
-    child = subprocess.Popen([binary], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    out = child.stdout.read()
-    _, status, usage = os.wait4(child.pid, 0)
-    wall = time.perf_counter() - start
-    if status != 0:
-        raise RuntimeError(f"candidate_floor failed with status {status}")
-    floor = {}
-    pattern = r"N=(\d+): ([\d.]+) ns/candidate with a multiply-xorshift hash, ([\d.]+) ns"
-    for n, fast, sip in re.findall(pattern, out):
-        floor[int(n)] = (float(fast), float(sip))
-    if sorted(floor) != [2, 3, 4]:
-        raise RuntimeError("unexpected output of candidate_floor:\n" + out)
-    return floor, (usage.ru_utime + usage.ru_stime) / wall
+def _compiler():
+    for name in (os.environ.get("CXX"), "c++", "g++", "clang++"):
+        if name and shutil.which(name):
+            return shutil.which(name)
+    raise RuntimeError("no C++ compiler found for candidate_floor.cpp; set CXX")
 
 
-def measure_floor(workdir, attempts=3):
-    """The floor program's figures, the lowest per N over a few runs, and the
-    highest CPU share of those runs.
-
-    The program times itself by the wall clock (best of three short loops),
-    so work competing for the CPUs can only raise its figures; it is run again
-    until one run had a CPU to itself, or `attempts` times."""
+def build_floor(workdir):
+    """Compiles candidate_floor.cpp into workdir and returns the program's path."""
     binary = os.path.join(workdir, "candidate_floor")
-    if not os.path.exists(binary):
-        subprocess.run(["g++", "-O2", "-std=c++17", "-o", binary, FLOOR_SOURCE], check=True)
-    floor, best_share = None, 0.0
-    for _ in range(attempts):
-        run, share = _run_floor_once(binary)
-        floor = run if floor is None else {n: tuple(map(min, floor[n], run[n])) for n in run}
-        best_share = max(best_share, share)
-        if share >= 0.97:
-            break
-    return floor, best_share
+    subprocess.run([_compiler(), "-O2", "-std=c++20", "-o", binary, FLOOR_SOURCE], check=True)
+    return binary
+
+
+def measure_floor(binary):
+    """One run of the floor program: ns per candidate for each N.
+
+    The program times itself by its own CPU time (best of five passes), so
+    other work on the machine disturbs it far less than a wall clock would;
+    run.py runs it before and after the workloads and uses the lower figure."""
+    out = subprocess.run([binary], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                         check=True).stdout
+    floor = {int(n): float(ns) for n, ns in re.findall(r"N=(\d+): ([\d.]+) ns/candidate", out)}
+    if sorted(floor) != FLOOR_VARIABLES:
+        raise RuntimeError("unexpected output of candidate_floor:\n" + out)
+    return floor
 
 
 # ---------------------------------------------------------------- statistics
@@ -312,18 +315,13 @@ def fmt_kib(kib):
 
 
 def report(rows, conv_rows, floor_runs):
-    (before, share_before), (after, share_after) = floor_runs
-    floor = {n: min(before[n][0], after[n][0]) for n in before}
+    before, after = floor_runs
+    floor = {n: min(before[n], after[n]) for n in before}
     print()
-    print("candidate floor, ns/candidate with the multiply-xorshift hash (SipHash-1-3 in brackets),")
-    print("run before / after the workloads; the lower multiply-xorshift figure is the floor used:")
+    print("candidate floor (candidate_floor.cpp), ns/candidate of CPU time, run before / after the")
+    print("workloads; the lower figure is the floor used:")
     for n in sorted(floor):
-        print(f"  N={n}: {before[n][0]:.2f} ({before[n][1]:.2f}) / "
-              f"{after[n][0]:.2f} ({after[n][1]:.2f}) -> {floor[n]:.2f}")
-    print(f"  CPU share of the floor runs (CPU time / wall time): {share_before:.2f} / {share_after:.2f}")
-    if max(share_before, share_after) < 0.6:
-        print("  WARNING: the machine was busy; the floor (timed by the wall clock) may be too high,")
-        print("  and the ratios to it too low. Repeat on a quieter machine.")
+        print(f"  N={n}: {before[n]:.2f} / {after[n]:.2f} -> {floor[n]:.2f}")
     print()
     print("seconds: wall and CPU time of one call (best of up to 5, until 2 s of CPU); ns/cand and")
     print("x floor from the CPU time; largest: largest front of any stage; peak: peak RSS of the call;")
@@ -376,7 +374,7 @@ def report(rows, conv_rows, floor_runs):
 
     print()
     print("targets:")
-    for n in (2, 3, 4):
+    for n in sorted(floor):
         eligible = [r for r in rows if r["variables"] == n and r["largest"] >= TARGET_MIN_FRONT]
         if not eligible:
             print(f"  cost per candidate <= {TARGET_FLOOR_RATIO} x floor, N={n}: no workload with a front of "
@@ -387,6 +385,14 @@ def report(rows, conv_rows, floor_runs):
         verdict = "met" if worst <= TARGET_FLOOR_RATIO else "MISSED"
         print(f"  cost per candidate <= {TARGET_FLOOR_RATIO} x floor, N={n}: x{best:.2f} to x{worst:.2f} over "
               f"{len(eligible)} workload(s) with a largest front >= {TARGET_MIN_FRONT} -> {verdict}")
+    few = [r for r in rows if r["variables"] == 4 and r["options"] <= TARGET_FEW_OPTIONS
+           and r["largest"] >= TARGET_FEW_OPTIONS_MIN_FRONT]
+    if few:
+        ratios = [r["ns"] / floor[4] for r in few]
+        verdict = "met" if max(ratios) <= TARGET_FEW_OPTIONS_RATIO else "MISSED"
+        print(f"  cost per candidate <= {TARGET_FEW_OPTIONS_RATIO} x floor, N=4 with at most {TARGET_FEW_OPTIONS} "
+              f"options: x{min(ratios):.2f} to x{max(ratios):.2f} over {len(few)} workload(s) with a largest "
+              f"front >= {TARGET_FEW_OPTIONS_MIN_FRONT} -> {verdict}")
     for name, n, per_doubling in pair_results:
         verdict = "met" if per_doubling <= TARGET_PAIR_RATIO else "MISSED"
         print(f"  time per stage x{TARGET_PAIR_RATIO} at most per doubling of the front, N={n} ({name}): "
@@ -413,17 +419,22 @@ def main():
         json.dump(worker(*args), sys.stdout)
         return
 
-    import trelvik
+    try:
+        import trelvik
+    except ImportError:
+        sys.exit("trelvik is not importable: install it (python -m pip install .) or put a build folder "
+                 "on PYTHONPATH (see benchmarks/README.md)")
 
     workloads = QUICK if options.quick else WORKLOADS
     conversions = QUICK_CONVERSION if options.quick else CONVERSION
     budget = options.stats_budget or (3.0 if options.quick else 8.0)
     started = time.perf_counter()
-    print(f"python {sys.version.split()[0]}, trelvik from {os.path.dirname(trelvik.__file__)}, "
+    print(f"python {sys.version.split()[0]}, trelvik from {os.path.relpath(os.path.dirname(trelvik.__file__))}, "
           f"{os.cpu_count()} CPUs, load average {os.getloadavg()[0]:.2f} at the start", flush=True)
     workdir = tempfile.mkdtemp(prefix="trelvik-bench-")
     try:
-        floor_before = measure_floor(workdir)
+        floor_binary = build_floor(workdir)
+        floor_before = measure_floor(floor_binary)
         rows = []
         for name, stands, n_options, variables, epsilon in workloads:
             timed = run_worker("timed", stands, n_options, variables, epsilon)
@@ -434,7 +445,7 @@ def main():
                              largest=largest))
             print(f"  {name}: {timed['cpu']:.2f} s, replay {stats['seconds']:.1f} s", file=sys.stderr, flush=True)
         conv_rows = [(s, o, v, run_worker("conversion", s, o, v)) for s, o, v in conversions]
-        floor_after = measure_floor(workdir)
+        floor_after = measure_floor(floor_binary)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
     report(rows, conv_rows, (floor_before, floor_after))

@@ -1,0 +1,36 @@
+// Orders shared by the non-dominated filters: a radix sort of integer keys and
+// the lexicographic order of points.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace trelvik {
+
+// The bits of a double as an unsigned integer in the same order as the values;
+// -0.0 is taken as 0.0.
+inline uint64_t ordered_bits(double x) {
+    const uint64_t bits = std::bit_cast<uint64_t>(x + 0.0);
+    return (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+}
+
+// A sort key with the index of its point.
+struct KeyedIndex {
+    uint64_t key;
+    uint32_t index;
+};
+
+// Sorts by key, stably, least significant digit first; only the digits below
+// the highest set bit of any key are sorted, and a digit on which every key
+// agrees is skipped. `scratch` is working memory.
+void radix_sort(std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scratch);
+
+// Point indices in lexicographic order of their points (rows of n doubles,
+// pairwise distinct, no NaN). A point can be dominated only by a point before
+// it in this order. `scratch` is working memory.
+void lexicographic_order(const double* points, size_t count, size_t n, std::vector<uint32_t>& order,
+                         std::vector<KeyedIndex>& scratch);
+
+}  // namespace trelvik
