@@ -14,7 +14,7 @@ import trelvik
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
-STUB = ROOT / "src" / "trelvik.pyi"
+STUB = ROOT / "src" / "trelvik-stubs" / "__init__.pyi"
 
 # The picture sizes that forest_plan.py promises for 2, 3 and 4 objectives.
 PICTURE_SIZE = {2: (700, 500), 3: (800, 800), 4: (800, 800)}
