@@ -154,6 +154,19 @@ def test_many_tables_workers_return_what_the_parent_would_compute(many_tables):
         assert plans and all(len(design) == stands for design, _ in plans)
 
 
+def test_many_tables_workers_pass_a_panic_on_with_its_message(many_tables, tmp_path):
+    # A PanicException does not pickle; the worker sends a RuntimeError with its message.
+    with pytest.raises(RuntimeError) as caught:
+        many_tables.solve_with_processes([0, 1, 2], workers=2, epsilon=-0.0)
+    assert type(caught.value) is RuntimeError
+    assert caught.value.args == ("negative coordinate value: -inf",)
+    done = subprocess.run([sys.executable, str(EXAMPLES / "many_tables.py"), "--regions", "2", "--workers", "2",
+                           "--epsilon", "0"], cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    assert done.returncode == 1 and done.stdout == ""
+    assert "a region failed in trelvik: negative coordinate value: inf\n" in done.stderr
+    assert "Pickl" not in done.stderr
+
+
 def test_many_tables_on_dask_gives_the_same_programme(tmp_path):
     pytest.importorskip("distributed")
     args = ["--regions", "4", "--workers", "2"]
