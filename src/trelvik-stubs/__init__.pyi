@@ -22,8 +22,11 @@ class _Rows(Protocol[_T_co]):
     Lists, tuples, ``range``, ``array.array``, ``bytes`` and NumPy arrays all
     fit. A ``str`` fits the shape too, but its items are strings, which are not
     numbers, so a ``str`` anywhere in a table is rejected at the innermost level.
-    (A ``dict`` with ``int`` keys and number values fits as well; the module
-    refuses it at run time because it is not a sequence.)
+    Where a protocol cannot tell, the module's own checks still apply at run
+    time: a ``dict`` with ``int`` keys and number values fits, but is not a
+    sequence; a NumPy array of strings fits, because NumPy's types say only
+    ``Any`` about the items of a nested array. The module itself uses
+    ``__len__`` only to reserve space, but every sequence type has one.
     """
 
     def __len__(self) -> int: ...
