@@ -14,13 +14,19 @@ its balanced plan into one programme.
 Results do not pickle: a ParetoFrontSolution cannot be sent from a worker
 to the parent. Each worker therefore turns its front into plain lists
 (design vector, objective totals) before it returns, and only those travel.
+Nor does trelvik's PanicException (its class lives in a module that cannot
+be imported): in a worker it would reach the parent as a PicklingError with
+its message lost, so the worker raises a RuntimeError with the same message
+in its place. Try it with a failing epsilon:
+
+    python examples/many_tables.py --regions 4 --epsilon 0
 """
 
 import argparse
 import os
 import sys
 import time
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import BrokenExecutor, ProcessPoolExecutor
 from typing import List, Tuple
 
 import trelvik
@@ -45,25 +51,32 @@ def load_region(region: int):
     return forest.build_table(stands, N_OBJECTIVES, seed=1000 + region)
 
 
-def solve_region(region: int) -> Tuple[int, int, List[Plan], float]:
+def solve_region(region: int, epsilon: float = EPSILON) -> Tuple[int, int, List[Plan], float]:
     """Runs in a worker: (region, stands, front as plain lists, seconds)."""
     table, _ = load_region(region)
     data = forest.relative_to_stand_best(table)
     start = time.perf_counter()
-    front = trelvik.find_pareto_front(data, EPSILON)
+    try:
+        front = trelvik.find_pareto_front(data, epsilon)
+    except BaseException as error:
+        if type(error).__name__ != "PanicException":
+            raise
+        # PanicException cannot be pickled: send a plain exception with the
+        # same message to the parent instead.
+        raise RuntimeError(*error.args) from error
     seconds = time.perf_counter() - start
     # ParetoFrontSolution objects cannot be pickled: convert before returning.
     plans = [(s.design_vector, forest.totals(table, s.design_vector)) for s in front]
     return region, len(table), plans, seconds
 
 
-def solve_with_processes(regions: List[int], workers: int):
+def solve_with_processes(regions: List[int], workers: int, epsilon: float = EPSILON):
     with ProcessPoolExecutor(max_workers=workers) as pool:
         # chunksize > 1 sends several small regions per round trip.
-        return list(pool.map(solve_region, regions, chunksize=4))
+        return list(pool.map(solve_region, regions, [epsilon] * len(regions), chunksize=4))
 
 
-def solve_with_dask(regions: List[int], address: str, workers: int):
+def solve_with_dask(regions: List[int], address: str, workers: int, epsilon: float = EPSILON):
     """The same work on a Dask cluster, for when one machine is not enough.
 
     Every Dask worker needs trelvik installed (`python -m pip install .` on
@@ -82,7 +95,7 @@ def solve_with_dask(regions: List[int], address: str, workers: int):
         client = Client(address)
     try:
         client.upload_file(forest.__file__)
-        futures = client.map(solve_region, regions)
+        futures = client.map(solve_region, regions, epsilon=epsilon)
         return client.gather(futures)
     finally:
         client.close()
@@ -97,21 +110,29 @@ def main(argv=None) -> int:
                         help="worker processes (default: one per core)")
     parser.add_argument("--dask", metavar="ADDRESS",
                         help='run on a Dask cluster: a scheduler address, or "local" for one on this machine')
+    parser.add_argument("--epsilon", type=float, default=EPSILON, help=f"box size of the thinning (default {EPSILON})")
     args = parser.parse_args(argv)
     regions = list(range(args.regions))
 
     start = time.perf_counter()
-    if args.dask:
-        try:
-            import dask.distributed  # noqa: F401
-        except ImportError:
-            print('--dask needs Dask: python -m pip install "dask[distributed]"')
-            return 1
-        results = solve_with_dask(regions, args.dask, args.workers)
-        how = f"Dask ({args.dask})"
-    else:
-        results = solve_with_processes(regions, args.workers)
-        how = f"{args.workers} worker processes"
+    try:
+        if args.dask:
+            try:
+                import dask.distributed  # noqa: F401
+            except ImportError:
+                print('--dask needs Dask: python -m pip install "dask[distributed]"')
+                return 1
+            results = solve_with_dask(regions, args.dask, args.workers, args.epsilon)
+            how = f"Dask ({args.dask})"
+        else:
+            results = solve_with_processes(regions, args.workers, args.epsilon)
+            how = f"{args.workers} worker processes"
+    except RuntimeError as error:
+        if isinstance(error, BrokenExecutor):
+            raise
+        # A worker's PanicException, turned into a RuntimeError by solve_region.
+        print(f"a region failed in trelvik: {error}", file=sys.stderr)
+        return 1
     wall = time.perf_counter() - start
 
     n_stands = sum(stands for _, stands, _, _ in results)

@@ -14,7 +14,7 @@ import trelvik
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
-STUB = ROOT / "src" / "trelvik.pyi"
+STUB = ROOT / "src" / "trelvik-stubs" / "__init__.pyi"
 
 # The picture sizes that forest_plan.py promises for 2, 3 and 4 objectives.
 PICTURE_SIZE = {2: (700, 500), 3: (800, 800), 4: (800, 800)}
@@ -154,6 +154,19 @@ def test_many_tables_workers_return_what_the_parent_would_compute(many_tables):
         assert plans and all(len(design) == stands for design, _ in plans)
 
 
+def test_many_tables_workers_pass_a_panic_on_with_its_message(many_tables, tmp_path):
+    # A PanicException does not pickle; the worker sends a RuntimeError with its message.
+    with pytest.raises(RuntimeError) as caught:
+        many_tables.solve_with_processes([0, 1, 2], workers=2, epsilon=-0.0)
+    assert type(caught.value) is RuntimeError
+    assert caught.value.args == ("negative coordinate value: -inf",)
+    done = subprocess.run([sys.executable, str(EXAMPLES / "many_tables.py"), "--regions", "2", "--workers", "2",
+                           "--epsilon", "0"], cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    assert done.returncode == 1 and done.stdout == ""
+    assert "a region failed in trelvik: negative coordinate value: inf\n" in done.stderr
+    assert "Pickl" not in done.stderr
+
+
 def test_many_tables_on_dask_gives_the_same_programme(tmp_path):
     pytest.importorskip("distributed")
     args = ["--regions", "4", "--workers", "2"]
@@ -164,8 +177,11 @@ def test_many_tables_on_dask_gives_the_same_programme(tmp_path):
 
 def test_stub_documents_the_module_as_it_is():
     tree = ast.parse(STUB.read_text())
-    functions = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
-    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+    # Private names (the table protocol) exist only for type checkers.
+    functions = {node.name: node for node in tree.body
+                 if isinstance(node, ast.FunctionDef) and not node.name.startswith("_")}
+    classes = {node.name: node for node in tree.body
+               if isinstance(node, ast.ClassDef) and not node.name.startswith("_")}
     stub_all = next(ast.literal_eval(node.value) for node in tree.body
                     if isinstance(node, ast.Assign) and node.targets[0].id == "__all__")
     assert stub_all == trelvik.__all__

@@ -5,16 +5,39 @@ number of numeric variables. A design picks one option in every stand, and its
 target vector is the element-wise sum of the chosen options. Smaller is better
 in every variable (negate what you want to maximise).
 
-The functions are compiled and have no ``__doc__`` at run time; this stub
-carries their documentation.
+The functions are compiled and have no ``__doc__`` at run time; these stubs
+carry their documentation.
 """
 
-from typing import Final, List, Sequence, SupportsFloat, SupportsIndex, Union, final
+from collections.abc import Iterator
+from typing import Protocol, SupportsFloat, SupportsIndex, TypeVar, final
 
 __all__ = ["ParetoFrontSolution", "find_pareto_front", "create_random_points"]
 
-_Number = Union[SupportsFloat, SupportsIndex]
-_Table = Sequence[Sequence[Sequence[_Number]]]
+_T_co = TypeVar("_T_co", covariant=True)
+
+class _Rows(Protocol[_T_co]):
+    """One level of a table as the module reads it: a sized, indexable object that it iterates.
+
+    Lists, tuples, ``range``, ``array.array``, ``bytes`` and NumPy arrays all
+    fit. A ``str`` fits the shape too, but its items are strings, which are not
+    numbers, so a ``str`` anywhere in a table is rejected at the innermost level.
+    Where a protocol cannot tell, the module's own checks still apply at run
+    time: a ``dict`` with ``int`` keys and number values fits, but is not a
+    sequence; a NumPy array of strings fits, because NumPy's types say only
+    ``Any`` about the items of a nested array. The module itself uses
+    ``__len__`` only to reserve space, but every sequence type has one.
+    """
+
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> _T_co: ...
+    def __iter__(self) -> Iterator[_T_co]: ...
+
+# A value: anything with __float__ or __index__ (float, int, bool, numpy.float64,
+# numpy.int64, fractions.Fraction, decimal.Decimal, ...).
+_Number = SupportsFloat | SupportsIndex
+# data[i][j][k] is variable k of option j of stand i.
+_Table = _Rows[_Rows[_Rows[_Number]]]
 
 @final
 class ParetoFrontSolution:
@@ -30,25 +53,27 @@ class ParetoFrontSolution:
     """
 
     @property
-    def design_vector(self) -> List[int]:
+    def design_vector(self) -> list[int]:
         """The index of the chosen option in each stand, in stand order (a new list on every read).
 
         Entry i indexes the options of stand i of the table that was passed in;
         the list has one entry per stand.
         """
     @property
-    def target_vector(self) -> List[float]:
+    def target_vector(self) -> list[float]:
         """The element-wise sum of the chosen options' variables (a new list on every read).
 
         Summed in stand order from the table as it was passed in (no shift or
         other transformation applied), one float per variable.
         """
 
-def find_pareto_front(data: _Table, epsilon: SupportsFloat) -> List[ParetoFrontSolution]:
+def find_pareto_front(data: _Table, epsilon: _Number) -> list[ParetoFrontSolution]:
     """The epsilon-thinned Pareto front of `data` (smaller is better in every variable).
 
-    ``data[i][j][k]`` is variable k of option j of stand i: any sequences
-    (lists, tuples, ...; not ``str``) of numbers. At least two stands; the
+    ``data[i][j][k]`` is variable k of option j of stand i: nested sequences
+    (lists, tuples, ``range``, ``array.array``, NumPy arrays, ...; not ``str``)
+    of numbers (anything with ``__float__`` or ``__index__``, such as
+    ``numpy.float64`` and ``numpy.int64``). At least two stands; the
     first stand needs an option; every option needs the same number (at least
     one) of variables. A later stand with no options gives an empty front.
 
@@ -107,7 +132,7 @@ def find_pareto_front(data: _Table, epsilon: SupportsFloat) -> List[ParetoFrontS
     returns; other Python threads wait, and Ctrl-C takes effect afterwards.
     """
 
-def create_random_points(data: _Table, n_points: SupportsIndex) -> List[ParetoFrontSolution]:
+def create_random_points(data: _Table, n_points: SupportsIndex) -> list[ParetoFrontSolution]:
     """`n_points` designs drawn uniformly at random over `data`, with their target vectors.
 
     Takes the same `data` as ``find_pareto_front``. Each design picks every
