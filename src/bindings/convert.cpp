@@ -88,6 +88,7 @@ bool check_level(PyObject* object, Py_ssize_t* hint) {
 // 65,536 elements ahead of what is there.
 template <class T>
 void reserve_more(std::vector<T>& array, Py_ssize_t hint) {
+    if (static_cast<size_t>(hint) <= array.capacity() - array.size()) return;  // the usual case
     const size_t wanted = array.size() + static_cast<size_t>(std::min<Py_ssize_t>(hint, 1 << 16));
     if (wanted > array.capacity()) array.reserve(std::max(wanted, 2 * array.capacity()));
 }
@@ -100,6 +101,10 @@ bool for_each_item(PyObject* sequence, Visit&& visit) {
     if (PyList_CheckExact(sequence)) {
         for (Py_ssize_t i = 0; i < PyList_Size(sequence); ++i) {
             PyObject* borrowed = PyList_GetItem(sequence, i);
+            if (PyFloat_CheckExact(borrowed)) {  // converting it runs no Python code
+                if (!visit(borrowed)) return false;
+                continue;
+            }
             Py_INCREF(borrowed);
             Ref item(borrowed);  // a visit may run code that drops it from the list
             if (!visit(item.get())) return false;
