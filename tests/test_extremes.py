@@ -23,6 +23,12 @@ slow = pytest.mark.skipif(
     os.environ.get("TRELVIK_SLOW_TESTS") != "1", reason="slow: set TRELVIK_SLOW_TESTS=1 to run"
 )
 
+# The children bound their address space through /proc/self/statm and
+# setrlimit; elsewhere a runaway case could take all of the machine's memory.
+pytestmark = pytest.mark.skipif(
+    not sys.platform.startswith("linux"), reason="bounds the address space as only Linux can"
+)
+
 PRELUDE = textwrap.dedent(
     """
     import json, os, random, resource, sys

@@ -5,7 +5,9 @@ against the RFC 8439 vectors, the fast non-dominated filter against the plain
 archive, the bracketing path of the grid key against the exact formula, and
 compaction of the design history.
 """
+import os
 import pathlib
+import shlex
 import shutil
 import subprocess
 
@@ -14,11 +16,35 @@ import pytest
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 NATIVE = ROOT / "tests" / "native"
 ENGINE = sorted((ROOT / "src" / "pareto").glob("*.cpp"))
-COMPILER = shutil.which("g++") or shutil.which("c++")
+EXE = ".exe" if os.name == "nt" else ""
 
-pytestmark = pytest.mark.skipif(
-    COMPILER is None or not ENGINE, reason="needs a C++20 compiler and the source tree"
-)
+
+def find_compiler():
+    """The compiler command named by CXX (it may carry arguments), else the
+    first of c++, g++ and clang++ found; with the reason when there is none.
+    The tests pass GCC-style options, which MSVC's cl and clang-cl refuse."""
+    named = os.environ.get("CXX", "").strip()
+    commands = [shlex.split(named)] if named else [["c++"], ["g++"], ["clang++"]]
+    for command in commands:
+        driver = pathlib.Path(command[0]).name.lower().removesuffix(".exe")
+        if driver in ("cl", "clang-cl"):
+            return None, f"CXX={named} is MSVC-style; these tests need a GCC-style driver"
+        found = shutil.which(command[0])
+        if found:
+            return [found, *command[1:]], ""
+    if named:
+        return None, f"CXX={named} is not found"
+    if shutil.which("cl") or shutil.which("clang-cl"):
+        return None, "only MSVC-style compilers found; these tests need c++, g++ or clang++ (or CXX)"
+    return None, "no C++20 compiler found: set CXX, or install c++, g++ or clang++"
+
+
+COMPILER, NO_COMPILER = find_compiler()
+
+pytestmark = [
+    pytest.mark.skipif(not ENGINE, reason="needs the source tree"),
+    pytest.mark.skipif(COMPILER is None, reason=NO_COMPILER),
+]
 
 
 @pytest.fixture(scope="session")
@@ -28,7 +54,7 @@ def engine_objects(tmp_path_factory):
     for source in ENGINE:
         target = out / (source.stem + ".o")
         subprocess.run(
-            [COMPILER, "-std=c++20", "-O2", "-ffp-contract=off", "-c", str(source),
+            [*COMPILER, "-std=c++20", "-O2", "-ffp-contract=off", "-c", str(source),
              "-I", str(ROOT / "src"), "-o", str(target)],
             check=True,
         )
@@ -40,9 +66,9 @@ def engine_objects(tmp_path_factory):
     "name", ["box_map_seeding", "chacha_vectors", "filter_vs_archive", "grid_key_bracket", "history_compaction"]
 )
 def test_native(name, engine_objects, tmp_path):
-    binary = tmp_path / name
+    binary = tmp_path / (name + EXE)
     subprocess.run(
-        [COMPILER, "-std=c++20", "-O2", "-ffp-contract=off", str(NATIVE / (name + ".cpp")),
+        [*COMPILER, "-std=c++20", "-O2", "-ffp-contract=off", str(NATIVE / (name + ".cpp")),
          *engine_objects, "-I", str(ROOT / "src"), "-I", str(NATIVE), "-o", str(binary)],
         check=True,
     )

@@ -54,6 +54,19 @@ void raise_unknown_failure();
 // The guards are not noexcept: the unwind by which the interpreter ends a
 // daemon thread at exit must pass through them (and through the C frames
 // above) untouched. Any other exception stops here.
+//
+// On Linux that unwind is the forced unwind of glibc's pthread_exit. GCC's
+// runtime lets a catch (...) take it and rethrow it; LLVM's libc++abi takes
+// it as a foreign exception that it cannot rethrow, and ends the process. So
+// with libc++ the last clause takes standard exceptions only (nothing else is
+// thrown here), and the forced unwind never stops in a guard.
+#if defined(_LIBCPP_VERSION)
+#define TRELVIK_ANY_OTHER_EXCEPTION const std::exception&
+inline constexpr bool rethrow_at_exit = false;
+#else
+#define TRELVIK_ANY_OTHER_EXCEPTION ...
+inline constexpr bool rethrow_at_exit = true;
+#endif
 
 // Runs body() and returns its result. `failure` is the value that signals a
 // pending exception (nullptr or -1).
@@ -69,8 +82,8 @@ Result raising_guard(Result failure, Body&& body) {
         detail::raise_memory_error();
     } catch (const std::length_error&) {
         detail::raise_capacity_overflow();
-    } catch (...) {
-        if (interpreter_exiting()) throw;
+    } catch (TRELVIK_ANY_OTHER_EXCEPTION) {
+        if (rethrow_at_exit && interpreter_exiting()) throw;
         detail::raise_unknown_failure();
     }
     return failure;
@@ -88,8 +101,8 @@ void silent_guard(Body&& body) {
         raise_panic(check.message);
         PyErr_WriteUnraisable(nullptr);
         pending.restore();
-    } catch (...) {
-        if (interpreter_exiting()) throw;
+    } catch (TRELVIK_ANY_OTHER_EXCEPTION) {
+        if (rethrow_at_exit && interpreter_exiting()) throw;
         FetchedError pending = FetchedError::fetch();
         detail::raise_unknown_failure();
         PyErr_WriteUnraisable(nullptr);
