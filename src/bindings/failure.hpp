@@ -9,6 +9,7 @@
 
 #include "bindings/python.hpp"  // first: the interpreter's header sets feature macros
 
+#include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -51,22 +52,12 @@ void raise_capacity_overflow();
 void raise_unknown_failure();
 }  // namespace detail
 
-// The guards are not noexcept: the unwind by which the interpreter ends a
-// daemon thread at exit must pass through them (and through the C frames
-// above) untouched. Any other exception stops here.
-//
-// On Linux that unwind is the forced unwind of glibc's pthread_exit. GCC's
-// runtime lets a catch (...) take it and rethrow it; LLVM's libc++abi takes
-// it as a foreign exception that it cannot rethrow, and ends the process. So
-// with libc++ the last clause takes standard exceptions only (nothing else is
-// thrown here), and the forced unwind never stops in a guard.
-#if defined(_LIBCPP_VERSION)
-#define TRELVIK_ANY_OTHER_EXCEPTION const std::exception&
-inline constexpr bool rethrow_at_exit = false;
-#else
-#define TRELVIK_ANY_OTHER_EXCEPTION ...
-inline constexpr bool rethrow_at_exit = true;
-#endif
+// The guards are not noexcept, and their last clause takes standard
+// exceptions only (the module throws no others): the unwind by which the
+// interpreter ends a daemon thread at exit (glibc's pthread_exit) is no
+// standard exception, and must pass through them and the C frames above
+// untouched. GCC's runtime would let a catch (...) rethrow it; LLVM's
+// libc++abi could not, and would end the process.
 
 // Runs body() and returns its result. `failure` is the value that signals a
 // pending exception (nullptr or -1).
@@ -82,8 +73,7 @@ Result raising_guard(Result failure, Body&& body) {
         detail::raise_memory_error();
     } catch (const std::length_error&) {
         detail::raise_capacity_overflow();
-    } catch (TRELVIK_ANY_OTHER_EXCEPTION) {
-        if (rethrow_at_exit && interpreter_exiting()) throw;
+    } catch (const std::exception&) {
         detail::raise_unknown_failure();
     }
     return failure;
@@ -101,8 +91,7 @@ void silent_guard(Body&& body) {
         raise_panic(check.message);
         PyErr_WriteUnraisable(nullptr);
         pending.restore();
-    } catch (TRELVIK_ANY_OTHER_EXCEPTION) {
-        if (rethrow_at_exit && interpreter_exiting()) throw;
+    } catch (const std::exception&) {
         FetchedError pending = FetchedError::fetch();
         detail::raise_unknown_failure();
         PyErr_WriteUnraisable(nullptr);

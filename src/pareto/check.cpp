@@ -14,10 +14,12 @@ namespace {
 std::atomic<bool> hint_written{false};
 thread_local bool report_in_progress = false;
 
-// Paths in reports start at "src/", whatever directory the module was built in.
+// Paths in reports start at "src/" (or "src\\" on Windows), whatever
+// directory the module was built in.
 const char* short_path(const char* file) {
     const char* found = nullptr;
-    for (const char* p = std::strstr(file, "src/"); p; p = std::strstr(p + 1, "src/")) found = p;
+    for (const char* p = std::strstr(file, "src"); p; p = std::strstr(p + 1, "src"))
+        if (p[3] == '/' || p[3] == '\\') found = p;
     return found ? found : file;
 }
 
