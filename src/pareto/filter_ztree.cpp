@@ -57,7 +57,8 @@ void z_order(const double* points, size_t count, size_t n, std::vector<KeyedInde
         uint64_t code = 0;
         for (size_t d = 0; d < used; ++d) {
             const uint64_t cell = (ordered_bits(points[i * n + 1 + d]) - lowest[d]) >> drop[d];
-            const uint64_t spread_cell = spread[cell & 255] | spread[(cell >> 8) & 255] << (8 * used);
+            uint64_t spread_cell = spread[cell & 255];
+            if (width > 8) spread_cell |= spread[(cell >> 8) & 255] << (8 * used);  // then used <= 3
             code |= spread_cell << (used - 1 - d);
         }
         entries[i] = KeyedIndex{code, static_cast<uint32_t>(i)};
