@@ -2,8 +2,9 @@
 
 They test pieces that Python cannot reach directly: the ChaCha block function
 against the RFC 8439 vectors, the fast non-dominated filter against the plain
-archive, the bracketing path of the grid key against the exact formula, and
-compaction of the design history.
+archive, the bracketing path of the grid key against the exact formula,
+compaction of the design history, and the box map under keys crafted to
+collide for one hash seed.
 """
 import os
 import pathlib
