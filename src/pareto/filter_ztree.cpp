@@ -8,13 +8,15 @@
 // their code changes, which halves one coordinate's range, like a k-d tree,
 // but without any median search. Each node holds the per-coordinate minimum
 // over its kept points, which prunes every subtree that cannot hold one no
-// worse than the query. Coordinates are stored in tree order, so that a query
-// reads memory in order.
+// worse than the query. The tests run on integer cells that keep the order of
+// the values, two to a 64-bit word; only a kept point that passes them is
+// compared in doubles. The queries are laid out in sweep order, the kept
+// points in tree order, so that both are read in sequence.
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "pareto/filter_order.hpp"
@@ -24,28 +26,70 @@ namespace trelvik {
 
 namespace {
 
+// Every coordinate of the tree (1..n-1) is also held as a cell: a 30-bit
+// integer in the same order as the values, (bits - lowest) >> drop of the
+// order-keeping bits of the double. x <= y gives cell(x) <= cell(y), so the
+// cells answer "no worse" for the tree's tests with integer arithmetic, never
+// too strictly; a kept point whose cells pass is checked again in doubles.
+constexpr int cell_bits = 30;
+constexpr uint32_t above_every_cell = (uint32_t{1} << 31) - 1;
+
+// The cells of coordinates 1..n-1 of every point, `lanes` per point (the
+// coordinates, then zeros up to an even count); `widths` gets, per
+// coordinate, the bit width of its largest cell.
+void make_cells(const double* points, size_t count, size_t n, size_t lanes, std::vector<uint32_t>& cells,
+                std::vector<int>& widths) {
+    const size_t dims = n - 1;
+    std::vector<uint64_t> lowest(dims, UINT64_MAX), highest(dims, 0);
+    std::vector<int> drop(dims);
+    for (size_t i = 0; i < count; ++i)
+        for (size_t d = 0; d < dims; ++d) {
+            const uint64_t bits = ordered_bits(points[i * n + 1 + d]);
+            lowest[d] = std::min(lowest[d], bits);
+            highest[d] = std::max(highest[d], bits);
+        }
+    widths.resize(dims);
+    for (size_t d = 0; d < dims; ++d) {
+        const int range_width = static_cast<int>(std::bit_width(highest[d] - lowest[d]));
+        drop[d] = std::max(0, range_width - cell_bits);
+        widths[d] = range_width - drop[d];
+    }
+    cells.assign(count * lanes, 0);
+    for (size_t i = 0; i < count; ++i)
+        for (size_t d = 0; d < dims; ++d)
+            cells[i * lanes + d] = static_cast<uint32_t>((ordered_bits(points[i * n + 1 + d]) - lowest[d]) >> drop[d]);
+}
+
+// Whether every cell of p is at most the same cell of q (all below 2^31):
+// two cells per 64-bit word, compared by one subtraction whose borrow shows
+// in each cell's top bit.
+template <size_t Lanes>
+bool cells_no_worse(const uint32_t* p, const uint32_t* q, size_t lanes) {
+    constexpr uint64_t tops = 0x8000000080000000ull;
+    if constexpr (Lanes != 0) lanes = Lanes;
+    uint64_t all = tops;
+    for (size_t w = 0; w < lanes; w += 2) {
+        uint64_t pw, qw;
+        std::memcpy(&pw, p + w, sizeof pw);
+        std::memcpy(&qw, q + w, sizeof qw);
+        all &= (qw | tops) - pw;
+    }
+    return all == tops;
+}
+
 // At most this many coordinates (1..max_code_dims) enter the Z-order code,
 // with code_bits bits between them: enough to split any stage down to leaves.
 constexpr size_t max_code_dims = 8;
 constexpr int code_bits = 33;
 
-// Z-order codes of coordinates 1..used, each taken relative to its smallest
-// value and cut to a common width, and the point indices sorted by them.
-void z_order(const double* points, size_t count, size_t n, std::vector<KeyedIndex>& entries,
-             std::vector<KeyedIndex>& scratch) {
-    const size_t used = std::min(n - 1, max_code_dims);
+// Z-order codes of coordinates 1..used, from the top bits of their cells, and
+// the point indices sorted by them.
+void z_order(const std::vector<uint32_t>& cells, size_t count, size_t lanes, const std::vector<int>& widths,
+             std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scratch) {
+    const size_t used = std::min(widths.size(), max_code_dims);
     const int width = code_bits / static_cast<int>(used);  // at most 11
-    uint64_t lowest[max_code_dims], highest[max_code_dims];
     int drop[max_code_dims];
-    std::fill(lowest, lowest + used, UINT64_MAX);
-    std::fill(highest, highest + used, 0);
-    for (size_t i = 0; i < count; ++i)
-        for (size_t d = 0; d < used; ++d) {
-            const uint64_t bits = ordered_bits(points[i * n + 1 + d]);
-            lowest[d] = std::min(lowest[d], bits);
-            highest[d] = std::max(highest[d], bits);
-        }
-    for (size_t d = 0; d < used; ++d) drop[d] = std::max(0, static_cast<int>(std::bit_width(highest[d] - lowest[d])) - width);
+    for (size_t d = 0; d < used; ++d) drop[d] = std::max(0, widths[d] - width);
     // Each bit t of a byte moves to bit t * used.
     uint64_t spread[256];
     for (uint64_t v = 0; v < 256; ++v) {
@@ -56,7 +100,7 @@ void z_order(const double* points, size_t count, size_t n, std::vector<KeyedInde
     for (size_t i = 0; i < count; ++i) {
         uint64_t code = 0;
         for (size_t d = 0; d < used; ++d) {
-            const uint64_t cell = (ordered_bits(points[i * n + 1 + d]) - lowest[d]) >> drop[d];
+            const uint64_t cell = cells[i * lanes + d] >> drop[d];
             uint64_t spread_cell = spread[cell & 255];
             if (width > 8) spread_cell |= spread[(cell >> 8) & 255] << (8 * used);  // then used <= 3
             code |= spread_cell << (used - 1 - d);
@@ -67,53 +111,48 @@ void z_order(const double* points, size_t count, size_t n, std::vector<KeyedInde
 }
 
 // D is the number of coordinates in the tree (n - 1), or 0 when known only at
-// run time.
-template <size_t D>
+// run time; L the number of cell lanes (D rounded up to even).
+template <size_t D, size_t L>
 class ZTreeSweep {
 public:
-    ZTreeSweep(const double* points, size_t count, size_t n) : dims_(D != 0 ? D : n - 1) {
+    ZTreeSweep(const std::vector<uint32_t>& cells, const std::vector<int>& widths, size_t count, size_t dims,
+               size_t lanes)
+        : dims_(dims), lanes_(lanes) {
         std::vector<KeyedIndex> entries, scratch;
-        z_order(points, count, n, entries, scratch);
-        rows_.resize(count * dims_);
+        z_order(cells, count, lanes, widths, entries, scratch);
         slot_of_.resize(count);
         codes_.resize(count);
         for (size_t s = 0; s < count; ++s) {
-            const uint32_t i = entries[s].index;
-            slot_of_[i] = static_cast<uint32_t>(s);
+            slot_of_[entries[s].index] = static_cast<uint32_t>(s);
             codes_[s] = entries[s].key;
-            std::copy(points + size_t{i} * n + 1, points + size_t{i} * n + n, rows_.data() + s * dims_);
         }
         build(count);
-        minima_.assign(nodes_.size() * dims_, INFINITY);
-        kept_.assign(rows_.size(), NAN);  // NaN is never <= anything: not yet kept
+        minima_.assign(nodes_.size() * this->lanes(), 0);
+        for (size_t v = 0; v < nodes_.size(); ++v)
+            std::fill_n(minima_.data() + v * this->lanes(), this->dims(), above_every_cell);  // nothing kept yet
+        kept_.assign(count * this->lanes(), above_every_cell);  // passes no test: not yet kept
+        kept_exact_.resize(count * this->dims());
     }
 
     uint32_t slot_of(uint32_t i) const { return slot_of_[i]; }
+    uint32_t leaf_of(uint32_t s) const { return leaf_of_[s]; }
 
-    // Whether a kept point is no worse than the point in slot s in every
-    // coordinate of the tree.
-    bool covered(uint32_t s) {
-        const double* b = &rows_[size_t{s} * dims_];
+    // Whether a kept point is no worse than b in every coordinate of the tree;
+    // q holds the cells of b.
+    bool covered(const uint32_t* q, const double* b, uint32_t own_leaf) {
         // The last point that covered one often covers the next.
-        if (witness_ != no_witness && no_worse(&kept_[size_t{witness_} * dims_], b)) return true;
-        if (!no_worse(&minima_[0], b)) return false;
-        // Depth-first, each node pushing at most two children: the stack never
-        // holds more than the depth plus one nodes.
-        uint32_t stack[max_depth + 2];
-        size_t top = 0;
-        stack[top++] = 0;
-        while (top > 0) {
-            const Node node = nodes_[stack[--top]];
-            if (node.child == leaf) {
-                for (uint32_t t = node.begin; t < node.end; ++t)
-                    if (no_worse(&kept_[size_t{t} * dims_], b)) {
-                        witness_ = t;
-                        return true;
-                    }
-                continue;
-            }
-            if (no_worse(&minima_[size_t{node.child + 1} * dims_], b)) stack[top++] = node.child + 1;
-            if (no_worse(&minima_[size_t{node.child} * dims_], b)) stack[top++] = node.child;
+        if (witness_ != no_witness && kept_covers(witness_, q, b)) return true;
+        // Minima only grow from a node to its children, so a kept point no
+        // worse than b lies either in b's own leaf or below a sibling of one
+        // of the leaf's ancestors whose minima are no worse than b. Those
+        // siblings are listed per leaf, nearest first; they seldom pass, so
+        // the walk is a run of independent, well-predicted tests.
+        if (no_worse(&minima_[size_t{own_leaf} * lanes()], q) && leaf_covers(nodes_[own_leaf], q, b))
+            return true;
+        const LeafPath path = paths_[own_leaf];
+        for (uint32_t l = path.begin; l < path.end; ++l) {
+            const uint32_t sibling = siblings_[l];
+            if (no_worse(&minima_[size_t{sibling} * lanes()], q) && search(sibling, q, b)) return true;
         }
         return false;
     }
@@ -121,17 +160,16 @@ public:
     // Keeps the point in slot s. The minima are lowered from its leaf upwards,
     // up to the first node that it does not lower: none above that one
     // changes either.
-    void add(uint32_t s) {
-        const double* p = &rows_[size_t{s} * dims_];
-        std::copy(p, p + dims_, kept_.data() + size_t{s} * dims_);
-        for (uint32_t v = leaf_of_[s];; v = nodes_[v].parent) {
-            double* lowest = &minima_[size_t{v} * dims_];
+    void add(uint32_t s, const uint32_t* q, const double* b, uint32_t own_leaf) {
+        std::copy(q, q + lanes(), kept_.data() + size_t{s} * lanes());
+        std::copy(b, b + dims(), kept_exact_.data() + size_t{s} * dims());
+        for (uint32_t v = own_leaf;; v = nodes_[v].parent) {
+            uint32_t* lowest = &minima_[size_t{v} * lanes()];
             bool lowered = false;
-            for (size_t d = 0; d < dims(); ++d)
-                if (p[d] < lowest[d]) {
-                    lowest[d] = p[d];
-                    lowered = true;
-                }
+            for (size_t d = 0; d < dims(); ++d) {
+                lowered |= q[d] < lowest[d];
+                lowest[d] = std::min(lowest[d], q[d]);
+            }
             if (!lowered || v == 0) break;
         }
     }
@@ -147,16 +185,54 @@ private:
         uint32_t child;       // the first of its two children, or leaf
         uint32_t parent;
     };
+    struct LeafPath {
+        uint32_t begin, end;  // in siblings_
+    };
 
     size_t dims() const { return D != 0 ? D : dims_; }
+    size_t lanes() const { return L != 0 ? L : lanes_; }
 
-    bool no_worse(const double* p, const double* b) const {
+    bool no_worse(const uint32_t* p, const uint32_t* q) const { return cells_no_worse<L>(p, q, lanes_); }
+
+    bool kept_covers(uint32_t t, const uint32_t* q, const double* b) const {
+        if (!no_worse(&kept_[size_t{t} * lanes()], q)) return false;
+        const double* p = &kept_exact_[size_t{t} * dims()];
         bool all = true;
         for (size_t d = 0; d < dims(); ++d) all &= p[d] <= b[d];
         return all;
     }
 
-    // Iterative, so that nothing recurses; children are stored in pairs.
+    bool leaf_covers(const Node& node, const uint32_t* q, const double* b) {
+        for (uint32_t t = node.begin; t < node.end; ++t)
+            if (kept_covers(t, q, b)) {
+                witness_ = t;
+                return true;
+            }
+        return false;
+    }
+
+    // Whether a kept point below node `root` is no worse than b; the node's
+    // own minima are known to be.
+    bool search(uint32_t root, const uint32_t* q, const double* b) {
+        // Depth-first, each node pushing at most two children: the stack never
+        // holds more than the depth plus one nodes.
+        uint32_t stack[max_depth + 2];
+        size_t top = 0;
+        stack[top++] = root;
+        while (top > 0) {
+            const Node node = nodes_[stack[--top]];
+            if (node.child == leaf) {
+                if (leaf_covers(node, q, b)) return true;
+                continue;
+            }
+            if (no_worse(&minima_[size_t{node.child + 1} * lanes()], q)) stack[top++] = node.child + 1;
+            if (no_worse(&minima_[size_t{node.child} * lanes()], q)) stack[top++] = node.child;
+        }
+        return false;
+    }
+
+    // Iterative, so that nothing recurses; children are stored in pairs, and
+    // every leaf lists the siblings of itself and its ancestors.
     void build(size_t count) {
         leaf_of_.resize(count);
         nodes_.push_back(Node{0, static_cast<uint32_t>(count), leaf, 0});
@@ -167,6 +243,10 @@ private:
             const Node node = nodes_[v];
             if (node.end - node.begin <= leaf_size) {
                 std::fill(leaf_of_.begin() + node.begin, leaf_of_.begin() + node.end, v);
+                if (paths_.size() <= v) paths_.resize(size_t{v} + 1);
+                paths_[v].begin = static_cast<uint32_t>(siblings_.size());
+                for (uint32_t u = v; u != 0; u = nodes_[u].parent) siblings_.push_back(((u - 1) ^ 1) + 1);
+                paths_[v].end = static_cast<uint32_t>(siblings_.size());
                 continue;
             }
             uint32_t middle;
@@ -189,30 +269,49 @@ private:
         }
     }
 
-    size_t dims_;
-    std::vector<double> rows_;       // coordinates 1..n-1 of every point, by slot (Z order)
+    size_t dims_, lanes_;
     std::vector<uint32_t> slot_of_;  // point index -> slot
     std::vector<uint64_t> codes_;    // per slot: the Z-order code
     std::vector<uint32_t> leaf_of_;  // per slot: its leaf
-    std::vector<Node> nodes_;
-    std::vector<double> minima_;     // per node: minimum of each coordinate over kept points
-    std::vector<double> kept_;       // per slot: the coordinates once kept, NaN before
+    std::vector<Node> nodes_;        // the root first, then children in pairs
+    std::vector<LeafPath> paths_;    // per leaf: its part of siblings_
+    std::vector<uint32_t> siblings_;
+    std::vector<uint32_t> minima_;   // per node: the smallest cell of each coordinate over kept points
+    std::vector<uint32_t> kept_;     // per slot: the cells once kept
+    std::vector<double> kept_exact_; // per slot: the coordinates once kept
     uint32_t witness_ = no_witness;  // the slot that last covered a query
 };
 
-template <size_t D>
+template <size_t D, size_t L>
 void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& keep) {
     std::vector<uint32_t> order;
     {
         std::vector<KeyedIndex> scratch;
         lexicographic_order(points, count, n, order, scratch);
     }
-    ZTreeSweep<D> tree(points, count, n);
-    for (uint32_t i : order) {
-        const uint32_t s = tree.slot_of(i);
-        if (tree.covered(s)) continue;
-        keep[i] = 1;
-        tree.add(s);
+    const size_t dims = n - 1, lanes = (dims + 1) / 2 * 2;
+    std::vector<uint32_t> cells;
+    std::vector<int> widths;
+    make_cells(points, count, n, lanes, cells, widths);
+    ZTreeSweep<D, L> tree(cells, widths, count, dims, lanes);
+    // The queries in sweep order, so that the sweep reads them in sequence.
+    std::vector<double> rows(count * dims);
+    std::vector<uint32_t> query_cells(count * lanes);
+    std::vector<uint32_t> slots(count), leaves(count);
+    for (size_t r = 0; r < count; ++r) {
+        const uint32_t i = order[r];
+        slots[r] = tree.slot_of(i);
+        leaves[r] = tree.leaf_of(slots[r]);
+        std::copy(points + size_t{i} * n + 1, points + size_t{i} * n + n, rows.data() + r * dims);
+        std::copy(cells.data() + size_t{i} * lanes, cells.data() + size_t{i} * lanes + lanes,
+                  query_cells.data() + r * lanes);
+    }
+    for (size_t r = 0; r < count; ++r) {
+        const double* b = rows.data() + r * dims;
+        const uint32_t* q = query_cells.data() + r * lanes;
+        if (tree.covered(q, b, leaves[r])) continue;
+        keep[order[r]] = 1;
+        tree.add(slots[r], q, b, leaves[r]);
     }
 }
 
@@ -220,10 +319,10 @@ void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& k
 
 void mark_by_ztree_sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& keep) {
     switch (n) {
-        case 4: return sweep<3>(points, count, n, keep);
-        case 5: return sweep<4>(points, count, n, keep);
-        case 6: return sweep<5>(points, count, n, keep);
-        default: return sweep<0>(points, count, n, keep);
+        case 4: return sweep<3, 4>(points, count, n, keep);
+        case 5: return sweep<4, 4>(points, count, n, keep);
+        case 6: return sweep<5, 6>(points, count, n, keep);
+        default: return sweep<0, 0>(points, count, n, keep);
     }
 }
 
