@@ -16,11 +16,13 @@ inline uint64_t ordered_bits(double x) {
     return (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
 }
 
-// A sort key with the index of its point.
-struct KeyedIndex {
-    uint64_t key;
-    uint32_t index;
-};
+// A sort entry: a key of at most 32 bits above the 32-bit index of its
+// point, so that an entry is one word and a pass of the sort moves 8 bytes.
+using KeyedIndex = uint64_t;
+
+inline KeyedIndex keyed_index(uint64_t key, uint32_t index) { return (key << 32) | index; }
+inline uint64_t key_of(KeyedIndex entry) { return entry >> 32; }
+inline uint32_t index_of(KeyedIndex entry) { return static_cast<uint32_t>(entry); }
 
 // Sorts by key, stably, least significant digit first; only the digits below
 // the highest set bit of any key are sorted, and a digit on which every key

@@ -80,7 +80,7 @@ bool cells_no_worse(const uint32_t* p, const uint32_t* q, size_t lanes) {
 // At most this many coordinates (1..max_code_dims) enter the Z-order code,
 // with code_bits bits between them: enough to split any stage down to leaves.
 constexpr size_t max_code_dims = 8;
-constexpr int code_bits = 33;
+constexpr int code_bits = 32;
 
 // Z-order codes of coordinates 1..used, from the top bits of their cells, and
 // the point indices sorted by them.
@@ -105,7 +105,7 @@ void z_order(const std::vector<uint32_t>& cells, size_t count, size_t lanes, con
             if (width > 8) spread_cell |= spread[(cell >> 8) & 255] << (8 * used);  // then used <= 3
             code |= spread_cell << (used - 1 - d);
         }
-        entries[i] = KeyedIndex{code, static_cast<uint32_t>(i)};
+        entries[i] = keyed_index(code, static_cast<uint32_t>(i));
     }
     radix_sort(entries, scratch);
 }
@@ -123,8 +123,8 @@ public:
         slot_of_.resize(count);
         codes_.resize(count);
         for (size_t s = 0; s < count; ++s) {
-            slot_of_[entries[s].index] = static_cast<uint32_t>(s);
-            codes_[s] = entries[s].key;
+            slot_of_[index_of(entries[s])] = static_cast<uint32_t>(s);
+            codes_[s] = key_of(entries[s]);
         }
         build(count);
         minima_.assign(nodes_.size() * this->lanes(), 0);
