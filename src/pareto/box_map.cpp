@@ -88,6 +88,21 @@ void reset_boxes(BoxMap& boxes, size_t n_variables, size_t expected) {
     boxes.mask = capacity - 1;
 }
 
+void add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash, uint64_t s) {
+    const size_t n = boxes.n_variables;
+    const size_t box = boxes.hashes.size();
+    if (box >= UINT32_MAX - 1) throw std::bad_alloc();  // far beyond any memory anyway
+    boxes.keys.insert(boxes.keys.end(), key, key + n);
+    boxes.targets.resize(boxes.targets.size() + n);
+    boxes.parents.push_back(0);
+    boxes.choices.push_back(0);
+    boxes.hashes.push_back(hash);
+    if (2 * (box + 1) > boxes.slots.size())
+        grow_slots(boxes);
+    else
+        boxes.slots[s] = ((hash >> 32) << 32) | (box + 1);  // the empty slot that ended the probe
+}
+
 void grow_slots(BoxMap& boxes) {
     boxes.slots.assign(boxes.slots.size() * 2, 0);
     boxes.mask = boxes.slots.size() - 1;

@@ -13,7 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <vector>
 
 namespace trelvik {
@@ -83,10 +82,15 @@ inline uint64_t hash_key(const BoxMap& boxes, const uint64_t* key, size_t n) {
 
 inline constexpr uint32_t new_box = UINT32_MAX;
 
+// Appends a box for `key`, whose probe for `hash` ended at the empty slot s.
+void add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash, uint64_t s);
+
 // The box holding `key`, or new_box after appending a box for it (whose
-// target, parent and choice the caller then fills).
+// target, parent and choice the caller then fills). N is the map's number of
+// variables when the caller knows it at compile time, else 0.
+template <size_t N = 0>
 inline uint32_t find_or_add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash) {
-    const size_t n = boxes.n_variables;
+    const size_t n = N != 0 ? N : boxes.n_variables;
     const uint64_t tag = hash >> 32;
     const uint64_t home = hash & boxes.mask;
     uint64_t s = home;
@@ -96,25 +100,15 @@ inline uint32_t find_or_add_box(BoxMap& boxes, const uint64_t* key, uint64_t has
         if ((slot >> 32) != tag) continue;
         const uint32_t box = static_cast<uint32_t>(slot) - 1;
         const uint64_t* held = boxes.keys.data() + size_t{box} * n;
-        size_t k = 0;
-        while (k < n && held[k] == key[k]) ++k;
-        if (k == n) {
+        bool equal = true;
+        for (size_t k = 0; k < n; ++k) equal &= held[k] == key[k];
+        if (equal) {
             boxes.displaced += (s - home) & boxes.mask;
             return box;
         }
     }
     boxes.displaced += (s - home) & boxes.mask;
-    const size_t box = boxes.hashes.size();
-    if (box >= UINT32_MAX - 1) throw std::bad_alloc();  // far beyond any memory anyway
-    boxes.keys.insert(boxes.keys.end(), key, key + n);
-    boxes.targets.resize(boxes.targets.size() + n);
-    boxes.parents.push_back(0);
-    boxes.choices.push_back(0);
-    boxes.hashes.push_back(hash);
-    if (2 * (box + 1) > boxes.slots.size())
-        grow_slots(boxes);
-    else
-        boxes.slots[s] = (tag << 32) | (box + 1);  // the empty slot that ended the probe
+    add_box(boxes, key, hash, s);
     return new_box;
 }
 

@@ -8,19 +8,25 @@ namespace trelvik {
 void radix_sort(std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scratch) {
     const size_t count = entries.size();
     if (count < 2) return;
-    uint64_t any_bits = 0;
-    for (const KeyedIndex e : entries) any_bits |= e;
-    const int key_bits = static_cast<int>(std::bit_width(any_bits >> 32));
+    // Three digits of 11 bits cover the 32-bit key; one reading pass counts
+    // all three.
+    constexpr int digit_bits = 11, digits = 3;
+    constexpr size_t digit_values = size_t{1} << digit_bits;
+    constexpr uint64_t digit_mask = digit_values - 1;
+    uint32_t histograms[digits][digit_values] = {};
+    for (const KeyedIndex e : entries) {
+        const uint64_t key = key_of(e);
+        ++histograms[0][key & digit_mask];
+        ++histograms[1][(key >> digit_bits) & digit_mask];
+        ++histograms[2][key >> (2 * digit_bits)];
+    }
     scratch.resize(count);
-    constexpr int digit_bits = 11;
-    constexpr uint64_t digit_mask = (uint64_t{1} << digit_bits) - 1;
-    uint32_t histogram[size_t{1} << digit_bits];
-    for (int shift = 32; shift < 32 + key_bits; shift += digit_bits) {
-        std::fill(std::begin(histogram), std::end(histogram), 0u);
-        for (const KeyedIndex e : entries) ++histogram[(e >> shift) & digit_mask];
+    for (int digit = 0; digit < digits; ++digit) {
+        uint32_t* histogram = histograms[digit];
+        const int shift = 32 + digit * digit_bits;
         if (histogram[(entries[0] >> shift) & digit_mask] == count) continue;  // one digit value
         uint32_t total = 0;
-        for (uint32_t& h : histogram) total += std::exchange(h, total);
+        for (size_t v = 0; v < digit_values; ++v) total += std::exchange(histogram[v], total);
         for (const KeyedIndex e : entries) scratch[histogram[(e >> shift) & digit_mask]++] = e;
         entries.swap(scratch);
     }

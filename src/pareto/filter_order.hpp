@@ -24,9 +24,8 @@ inline KeyedIndex keyed_index(uint64_t key, uint32_t index) { return (key << 32)
 inline uint64_t key_of(KeyedIndex entry) { return entry >> 32; }
 inline uint32_t index_of(KeyedIndex entry) { return static_cast<uint32_t>(entry); }
 
-// Sorts by key, stably, least significant digit first; only the digits below
-// the highest set bit of any key are sorted, and a digit on which every key
-// agrees is skipped. `scratch` is working memory.
+// Sorts by key, stably, least significant digit first; a digit on which
+// every key agrees is skipped. `scratch` is working memory.
 void radix_sort(std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scratch);
 
 // Point indices in lexicographic order of their points (rows of n doubles,

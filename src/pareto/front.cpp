@@ -83,7 +83,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
         }
         for (size_t c = 0; c < filled; ++c) {
             const double* target = targets.data() + c * n;
-            const uint32_t box = find_or_add_box(boxes, keys.data() + c * n, hashes[c]);
+            const uint32_t box = find_or_add_box<N>(boxes, keys.data() + c * n, hashes[c]);
             size_t index;
             if (box == new_box) {
                 index = boxes.parents.size() - 1;
