@@ -55,6 +55,9 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
     uint64_t parents[batch];
     uint64_t choices[batch];
     const detail::LogEntry* log_table = detail::log_table();
+    // A local copy, which no store through the arrays below can alias, so
+    // that its fields stay in registers.
+    const GridScale local_scale = scale;
 
     size_t p = 0, j = 0;  // the next candidate to key
     while (p < front_size && n_options > 0) {
@@ -65,7 +68,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
             double* target = targets.data() + filled * n;
             uint64_t* key = keys.data() + filled * n;
             for (size_t k = 0; k < n; ++k) target[k] = parent[k] + option[k];
-            for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate(target[k], scale, log_table);
+            for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate(target[k], local_scale, log_table);
             parents[filled] = p;
             choices[filled] = j;
             if (++j == n_options) {

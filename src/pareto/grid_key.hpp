@@ -43,8 +43,11 @@ const LogEntry* log_table();
 // The box index of one value: exact, and cheap away from box boundaries.
 inline uint64_t grid_coordinate(double x, const GridScale& scale, const detail::LogEntry* table) {
     const double y = x + 1e-9;
-    // 1 <= u < 2^1024 and finite; NaN fails the comparison.
-    if (scale.bracketing && y >= 0.0 && y <= 1e300) {
+    // 0 <= y <= 1e300, so that 1 <= u < 2^1024: read as unsigned integers,
+    // the bits of such doubles are exactly those up to the bits of 1e300
+    // (negative values and NaN have larger ones; -0.0 takes the exact path).
+    constexpr uint64_t bits_of_1e300 = std::bit_cast<uint64_t>(1e300);
+    if (scale.bracketing && std::bit_cast<uint64_t>(y) <= bits_of_1e300) {
         const double u = 1.0 + y;
         const uint64_t bits = std::bit_cast<uint64_t>(u);
         const int exponent = static_cast<int>(bits >> 52) - 1023;
