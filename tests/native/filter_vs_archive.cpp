@@ -2,7 +2,8 @@
 // definition: both must keep exactly the same points, on random point sets of
 // every size and dimension with many ties in single coordinates, and on sets
 // shaped like the stages of a front: a few translated copies of one
-// non-dominated set, since every option of a stand moves the whole front.
+// non-dominated set, since every option of a stand moves the whole front,
+// and on near ties that only an exact comparison tells apart.
 #include <cmath>
 #include <random>
 #include <set>
@@ -101,10 +102,31 @@ void stage_set(int trial) {
     compare(points, n, "stage", trial);
 }
 
+// Near ties: values a few units in the last place apart, in a set whose
+// range (one far point) is wide, so that a coarse view of the values cannot
+// tell them apart and only the exact comparison can.
+void near_tie_set(int trial) {
+    const size_t n = 4 + static_cast<size_t>(trial % 3);
+    const size_t count = std::uniform_int_distribution<size_t>(100, 2000)(rng);
+    std::uniform_int_distribution<int> base(0, 6), step(0, 3);
+    std::vector<double> points(n, trial % 2 == 0 ? 1e300 : 1e-300);
+    std::set<std::vector<double>> seen{points};
+    for (size_t attempt = 0; seen.size() < count && attempt < 50 * count; ++attempt) {
+        std::vector<double> p(n);
+        for (double& v : p) {
+            v = 1000.0 + base(rng);
+            for (int s = step(rng); s > 0; --s) v = std::nextafter(v, INFINITY);
+        }
+        if (seen.insert(p).second) points.insert(points.end(), p.begin(), p.end());
+    }
+    compare(points, n, "near ties", trial);
+}
+
 }  // namespace
 
 int main() {
     for (int trial = 0; trial < 400; ++trial) random_set(trial);
     for (int trial = 0; trial < 60; ++trial) stage_set(trial);
+    for (int trial = 0; trial < 30; ++trial) near_tie_set(trial);
     return finish("filter_vs_archive");
 }
