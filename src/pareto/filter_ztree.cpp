@@ -34,17 +34,16 @@ namespace {
 constexpr int cell_bits = 30;
 constexpr uint32_t above_every_cell = (uint32_t{1} << 31) - 1;
 
-// The cells of coordinates 1..n-1 of every point, `lanes` per point (the
+// The cells of `count` rows of `dims` coordinates, `lanes` per row (the
 // coordinates, then zeros up to an even count); `widths` gets, per
 // coordinate, the bit width of its largest cell.
-void make_cells(const double* points, size_t count, size_t n, size_t lanes, std::vector<uint32_t>& cells,
+void make_cells(const double* rows, size_t count, size_t dims, size_t lanes, std::vector<uint32_t>& cells,
                 std::vector<int>& widths) {
-    const size_t dims = n - 1;
     std::vector<uint64_t> lowest(dims, UINT64_MAX), highest(dims, 0);
     std::vector<int> drop(dims);
-    for (size_t i = 0; i < count; ++i)
+    for (size_t r = 0; r < count; ++r)
         for (size_t d = 0; d < dims; ++d) {
-            const uint64_t bits = ordered_bits(points[i * n + 1 + d]);
+            const uint64_t bits = ordered_bits(rows[r * dims + d]);
             lowest[d] = std::min(lowest[d], bits);
             highest[d] = std::max(highest[d], bits);
         }
@@ -55,9 +54,9 @@ void make_cells(const double* points, size_t count, size_t n, size_t lanes, std:
         widths[d] = range_width - drop[d];
     }
     cells.assign(count * lanes, 0);
-    for (size_t i = 0; i < count; ++i)
+    for (size_t r = 0; r < count; ++r)
         for (size_t d = 0; d < dims; ++d)
-            cells[i * lanes + d] = static_cast<uint32_t>((ordered_bits(points[i * n + 1 + d]) - lowest[d]) >> drop[d]);
+            cells[r * lanes + d] = static_cast<uint32_t>((ordered_bits(rows[r * dims + d]) - lowest[d]) >> drop[d]);
 }
 
 // Whether every cell of p is at most the same cell of q (all below 2^31):
@@ -134,7 +133,7 @@ public:
         kept_exact_.resize(count * this->dims());
     }
 
-    uint32_t slot_of(uint32_t i) const { return slot_of_[i]; }
+    uint32_t slot_of(uint32_t r) const { return slot_of_[r]; }
     uint32_t leaf_of(uint32_t s) const { return leaf_of_[s]; }
 
     // Whether a kept point is no worse than b in every coordinate of the tree;
@@ -270,7 +269,7 @@ private:
     }
 
     size_t dims_, lanes_;
-    std::vector<uint32_t> slot_of_;  // point index -> slot
+    std::vector<uint32_t> slot_of_;  // sweep position -> slot
     std::vector<uint64_t> codes_;    // per slot: the Z-order code
     std::vector<uint32_t> leaf_of_;  // per slot: its leaf
     std::vector<Node> nodes_;        // the root first, then children in pairs
@@ -289,29 +288,25 @@ void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& k
         std::vector<KeyedIndex> scratch;
         lexicographic_order(points, count, n, order, scratch);
     }
+    // The coordinates of the tree in sweep order, as doubles and as cells, so
+    // that the sweep reads its queries in sequence; the tree's points are
+    // the sweep positions.
     const size_t dims = n - 1, lanes = (dims + 1) / 2 * 2;
+    std::vector<double> rows(count * dims);
+    for (size_t r = 0; r < count; ++r)
+        std::copy(points + size_t{order[r]} * n + 1, points + size_t{order[r]} * n + n, rows.data() + r * dims);
     std::vector<uint32_t> cells;
     std::vector<int> widths;
-    make_cells(points, count, n, lanes, cells, widths);
+    make_cells(rows.data(), count, dims, lanes, cells, widths);
     ZTreeSweep<D, L> tree(cells, widths, count, dims, lanes);
-    // The queries in sweep order, so that the sweep reads them in sequence.
-    std::vector<double> rows(count * dims);
-    std::vector<uint32_t> query_cells(count * lanes);
-    std::vector<uint32_t> slots(count), leaves(count);
-    for (size_t r = 0; r < count; ++r) {
-        const uint32_t i = order[r];
-        slots[r] = tree.slot_of(i);
-        leaves[r] = tree.leaf_of(slots[r]);
-        std::copy(points + size_t{i} * n + 1, points + size_t{i} * n + n, rows.data() + r * dims);
-        std::copy(cells.data() + size_t{i} * lanes, cells.data() + size_t{i} * lanes + lanes,
-                  query_cells.data() + r * lanes);
-    }
-    for (size_t r = 0; r < count; ++r) {
-        const double* b = rows.data() + r * dims;
-        const uint32_t* q = query_cells.data() + r * lanes;
-        if (tree.covered(q, b, leaves[r])) continue;
+    for (uint32_t r = 0; r < count; ++r) {
+        const double* b = rows.data() + size_t{r} * dims;
+        const uint32_t* q = cells.data() + size_t{r} * lanes;
+        const uint32_t s = tree.slot_of(r);
+        const uint32_t own_leaf = tree.leaf_of(s);
+        if (tree.covered(q, b, own_leaf)) continue;
         keep[order[r]] = 1;
-        tree.add(slots[r], q, b, leaves[r]);
+        tree.add(s, q, b, own_leaf);
     }
 }
 
