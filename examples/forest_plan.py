@@ -106,11 +106,12 @@ def plot(path: str, plans, cloud) -> None:
     plt.close(fig)
 
 
-def sweep(table, epsilons: Sequence[float], patience: float = 5.0) -> None:
+def sweep(table, epsilons: Sequence[float], patience: float = 5.0, most_plans: int = 20_000) -> None:
     """Front size and time per epsilon and number of objectives.
 
     A column stops after the first run that takes longer than `patience`
-    seconds: the next smaller epsilon would take several times as long.
+    seconds or returns more than `most_plans` plans: the next smaller
+    epsilon would take ten or more times as long and as much memory.
     """
     n_max = len(table[0][0])
     print("epsilon  " + "  ".join(f"{k} objectives".rjust(22) for k in range(2, n_max + 1)))
@@ -126,7 +127,7 @@ def sweep(table, epsilons: Sequence[float], patience: float = 5.0) -> None:
             front = trelvik.find_pareto_front(sub, epsilon)
             seconds = time.perf_counter() - start
             cells.append(f"{len(front)} plans, {seconds:.2f} s")
-            if seconds > patience:
+            if seconds > patience or len(front) > most_plans:
                 stopped.add(k)
         print(f"{epsilon:<7g}  " + "  ".join(c.rjust(22) for c in cells), flush=True)
 
