@@ -76,13 +76,13 @@ bool cells_no_worse(const uint32_t* p, const uint32_t* q, size_t lanes) {
     return all == tops;
 }
 
-// At most this many coordinates (1..max_code_dims) enter the Z-order code,
+// At most this many coordinates of the tree enter the Z-order code,
 // with code_bits bits between them: enough to split any stage down to leaves.
 constexpr size_t max_code_dims = 8;
 constexpr int code_bits = 32;
 
-// Z-order codes of coordinates 1..used, from the top bits of their cells, and
-// the point indices sorted by them.
+// Z-order codes of the first `used` coordinates of the tree, from the top
+// bits of their cells, and the rows' indices sorted by them.
 void z_order(const std::vector<uint32_t>& cells, size_t count, size_t lanes, const std::vector<int>& widths,
              std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scratch) {
     const size_t used = std::min(widths.size(), max_code_dims);
