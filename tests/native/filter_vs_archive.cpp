@@ -106,7 +106,7 @@ void stage_set(int trial) {
 // range (one far point) is wide, so that a coarse view of the values cannot
 // tell them apart and only the exact comparison can.
 void near_tie_set(int trial) {
-    const size_t n = 4 + static_cast<size_t>(trial % 3);
+    const size_t n = 4 + static_cast<size_t>(trial % 6);  // up to 9: the path for any number of variables too
     const size_t count = std::uniform_int_distribution<size_t>(100, 2000)(rng);
     std::uniform_int_distribution<int> base(0, 6), step(0, 3);
     std::vector<double> points(n, trial % 2 == 0 ? 1e300 : 1e-300);
@@ -127,6 +127,6 @@ void near_tie_set(int trial) {
 int main() {
     for (int trial = 0; trial < 400; ++trial) random_set(trial);
     for (int trial = 0; trial < 60; ++trial) stage_set(trial);
-    for (int trial = 0; trial < 30; ++trial) near_tie_set(trial);
+    for (int trial = 0; trial < 36; ++trial) near_tie_set(trial);
     return finish("filter_vs_archive");
 }
