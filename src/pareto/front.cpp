@@ -140,6 +140,8 @@ void fill_boxes_for(size_t n, const double* front, size_t front_size, const doub
         }
         case 3: return fill_boxes<3>(front, front_size, options, n_options, n, scale, boxes, staircase);
         case 4: return fill_boxes<4>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 5: return fill_boxes<5>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 6: return fill_boxes<6>(front, front_size, options, n_options, n, scale, boxes, staircase);
         default: return fill_boxes<0>(front, front_size, options, n_options, n, scale, boxes, staircase);
     }
 }
