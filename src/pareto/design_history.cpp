@@ -25,8 +25,17 @@ void compact_if_due(DesignHistory& history, uint64_t front_size) {
         entries[kept++] = HistoryEntry{e.parent == no_parent ? no_parent : remap[e.parent], e.choice};
     }
     entries.resize(kept);
-    entries.shrink_to_fit();
     history.compact_at = std::max<uint64_t>(2 * kept, uint64_t{1} << 20);
+    if (entries.capacity() > 2 * history.compact_at) entries.shrink_to_fit();
+}
+
+void make_room(DesignHistory& history, uint64_t count) {
+    // Below this many entries the array grows as usual.
+    constexpr uint64_t small = uint64_t{1} << 14;
+    std::vector<HistoryEntry>& entries = history.entries;
+    const uint64_t needed = entries.size() + count;
+    if (needed <= entries.capacity() || needed <= small) return;
+    entries.reserve(std::max(needed, history.compact_at));
 }
 
 std::vector<uint64_t> trace_design(const DesignHistory& history, uint64_t entry, uint64_t n_stands) {

@@ -27,6 +27,12 @@ struct DesignHistory {
 // not descend from, keeping the order of the rest. The front stays last.
 void compact_if_due(DesignHistory& history, uint64_t front_size);
 
+// Makes room for `count` more entries. Past a small size the array is given
+// its whole room up to the next compaction at once: growing it step by step
+// would copy it each time, and many allocators hand back fresh pages, which
+// the system must map and zero, for every larger block.
+void make_room(DesignHistory& history, uint64_t count);
+
 // The design vector of entry `entry`: one option index per stand, stand 0 first.
 std::vector<uint64_t> trace_design(const DesignHistory& history, uint64_t entry, uint64_t n_stands);
 

@@ -182,6 +182,7 @@ ResultArray build_front(const DataTable& table, double epsilon) {
         mark_non_dominated(boxes.targets.data(), survivors, n, keep);
         const uint64_t front_begin = history.entries.size() - front_size;
         next_front.clear();
+        make_room(history, survivors);
         size_t kept = 0;
         for (size_t b = 0; b < survivors; ++b) {
             if (!keep[b]) continue;
