@@ -160,8 +160,10 @@ public:
     // up to the first node that it does not lower: none above that one
     // changes either.
     void add(uint32_t s, const uint32_t* q, const double* b, uint32_t own_leaf) {
-        std::copy(q, q + lanes(), kept_.data() + size_t{s} * lanes());
-        std::copy(b, b + dims(), kept_exact_.data() + size_t{s} * dims());
+        uint32_t* kept = kept_.data() + size_t{s} * lanes();
+        double* kept_exact = kept_exact_.data() + size_t{s} * dims();
+        for (size_t d = 0; d < lanes(); ++d) kept[d] = q[d];
+        for (size_t d = 0; d < dims(); ++d) kept_exact[d] = b[d];
         for (uint32_t v = own_leaf;; v = nodes_[v].parent) {
             uint32_t* lowest = &minima_[size_t{v} * lanes()];
             bool lowered = false;
@@ -293,8 +295,10 @@ void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& k
     // the sweep positions.
     const size_t dims = n - 1, lanes = (dims + 1) / 2 * 2;
     std::vector<double> rows(count * dims);
-    for (size_t r = 0; r < count; ++r)
-        std::copy(points + size_t{order[r]} * n + 1, points + size_t{order[r]} * n + n, rows.data() + r * dims);
+    for (size_t r = 0; r < count; ++r) {
+        const double* point = points + size_t{order[r]} * n + 1;
+        for (size_t d = 0; d < (D != 0 ? D : dims); ++d) rows[r * dims + d] = point[d];
+    }
     std::vector<uint32_t> cells;
     std::vector<int> widths;
     make_cells(rows.data(), count, dims, lanes, cells, widths);

@@ -96,7 +96,10 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
                 index = box;
                 if (!dominates(target, boxes.targets.data() + index * n, n)) continue;
             }
-            std::copy(target, target + n, boxes.targets.data() + index * n);
+            // An element loop, not std::copy: n is small, and a library call
+            // for a few bytes costs more than the copy.
+            double* held = boxes.targets.data() + index * n;
+            for (size_t k = 0; k < n; ++k) held[k] = target[k];
             boxes.parents[index] = parents[c];
             boxes.choices[index] = choices[c];
         }
@@ -181,16 +184,18 @@ ResultArray build_front(const DataTable& table, double epsilon) {
         const size_t survivors = boxes.parents.size();
         mark_non_dominated(boxes.targets.data(), survivors, n, keep);
         const uint64_t front_begin = history.entries.size() - front_size;
-        next_front.clear();
+        next_front.resize(survivors * n);
         make_room(history, survivors);
         size_t kept = 0;
         for (size_t b = 0; b < survivors; ++b) {
             if (!keep[b]) continue;
             const double* target = boxes.targets.data() + b * n;
-            next_front.insert(next_front.end(), target, target + n);
+            double* member = next_front.data() + kept * n;
+            for (size_t k = 0; k < n; ++k) member[k] = target[k];
             history.entries.push_back({front_begin + boxes.parents[b], boxes.choices[b]});
             ++kept;
         }
+        next_front.resize(kept * n);
         front.swap(next_front);
         front_size = kept;
         compact_if_due(history, front_size);
