@@ -38,15 +38,24 @@ void make_room(DesignHistory& history, uint64_t count) {
     entries.reserve(std::max(needed, history.compact_at));
 }
 
-std::vector<uint64_t> trace_design(const DesignHistory& history, uint64_t entry, uint64_t n_stands) {
-    std::vector<uint64_t> design(n_stands);
-    uint64_t stand = n_stands;
-    for (uint64_t e = entry; e != no_parent; e = history.entries[e].parent) {
-        if (stand == 0) fail_equal_check(n_stands + 1, n_stands, "design longer than the table");
-        design[--stand] = history.entries[e].choice;
-    }
-    if (stand != 0) fail_equal_check(n_stands - stand, n_stands, "design shorter than the table");
-    return design;
+std::vector<std::vector<uint64_t>> trace_designs(const DesignHistory& history, uint64_t first, uint64_t count,
+                                                uint64_t n_stands) {
+    std::vector<std::vector<uint64_t>> designs(count, std::vector<uint64_t>(n_stands));
+    // All designs step back one stand at a time together: the entries of one
+    // stand lie close together, so the parent links are followed within a
+    // small part of the history instead of across all of it per design.
+    std::vector<uint64_t> at(count);
+    for (uint64_t r = 0; r < count; ++r) at[r] = first + r;
+    for (uint64_t stand = n_stands; stand-- > 0;)
+        for (uint64_t r = 0; r < count; ++r) {
+            if (at[r] == no_parent) fail_equal_check(n_stands - stand - 1, n_stands, "design shorter than the table");
+            const HistoryEntry e = history.entries[at[r]];
+            designs[r][stand] = e.choice;
+            at[r] = e.parent;
+        }
+    for (uint64_t r = 0; r < count; ++r)
+        if (at[r] != no_parent) fail_equal_check(n_stands + 1, n_stands, "design longer than the table");
+    return designs;
 }
 
 }  // namespace trelvik

@@ -33,7 +33,9 @@ void compact_if_due(DesignHistory& history, uint64_t front_size);
 // the system must map and zero, for every larger block.
 void make_room(DesignHistory& history, uint64_t count);
 
-// The design vector of entry `entry`: one option index per stand, stand 0 first.
-std::vector<uint64_t> trace_design(const DesignHistory& history, uint64_t entry, uint64_t n_stands);
+// The design vectors of the `count` entries from `first` on: one option index
+// per stand, stand 0 first.
+std::vector<std::vector<uint64_t>> trace_designs(const DesignHistory& history, uint64_t first, uint64_t count,
+                                                uint64_t n_stands);
 
 }  // namespace trelvik

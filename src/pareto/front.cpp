@@ -205,9 +205,9 @@ ResultArray build_front(const DataTable& table, double epsilon) {
     // The reported targets are sums over the unshifted table.
     ResultArray result;
     result.reserve(front_size);
-    const uint64_t front_begin = history.entries.size() - front_size;
-    for (size_t r = 0; r < front_size; ++r) {
-        std::vector<uint64_t> design = trace_design(history, front_begin + r, table.n_stands);
+    std::vector<std::vector<uint64_t>> designs =
+        trace_designs(history, history.entries.size() - front_size, front_size, table.n_stands);
+    for (std::vector<uint64_t>& design : designs) {
         std::vector<double> target = evaluate_design(table, design);
         result.push_back(ResultPair{std::move(design), std::move(target)});
     }
