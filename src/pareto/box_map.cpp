@@ -92,8 +92,11 @@ void add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash, uint64_t s) {
     const size_t n = boxes.n_variables;
     const size_t box = boxes.hashes.size();
     if (box >= UINT32_MAX - 1) throw std::bad_alloc();  // far beyond any memory anyway
-    boxes.keys.insert(boxes.keys.end(), key, key + n);
-    boxes.targets.resize(boxes.targets.size() + n);
+    // Element by element: for a few words, a library copy or fill costs more.
+    for (size_t k = 0; k < n; ++k) {
+        boxes.keys.push_back(key[k]);
+        boxes.targets.push_back(0.0);
+    }
     boxes.parents.push_back(0);
     boxes.choices.push_back(0);
     boxes.hashes.push_back(hash);
