@@ -35,7 +35,9 @@ void make_room(DesignHistory& history, uint64_t count) {
     std::vector<HistoryEntry>& entries = history.entries;
     const uint64_t needed = entries.size() + count;
     if (needed <= entries.capacity() || needed <= small) return;
-    entries.reserve(std::max(needed, history.compact_at));
+    // Half again, for the stage that crosses the compaction size: moving the
+    // array then would hold both blocks at once.
+    entries.reserve(std::max(needed, history.compact_at + history.compact_at / 2));
 }
 
 std::vector<std::vector<uint64_t>> trace_designs(const DesignHistory& history, uint64_t first, uint64_t count,

@@ -28,9 +28,10 @@ struct DesignHistory {
 void compact_if_due(DesignHistory& history, uint64_t front_size);
 
 // Makes room for `count` more entries. Past a small size the array is given
-// its whole room up to the next compaction at once: growing it step by step
-// would copy it each time, and many allocators hand back fresh pages, which
-// the system must map and zero, for every larger block.
+// its whole room up to the next compaction, and some beyond, at once:
+// growing it step by step would copy it each time, and many allocators hand
+// back fresh pages, which the system must map and zero, for every larger
+// block.
 void make_room(DesignHistory& history, uint64_t count);
 
 // The design vectors of the `count` entries from `first` on: one option index

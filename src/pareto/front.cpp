@@ -207,6 +207,7 @@ ResultArray build_front(const DataTable& table, double epsilon) {
     result.reserve(front_size);
     std::vector<std::vector<uint64_t>> designs =
         trace_designs(history, history.entries.size() - front_size, front_size, table.n_stands);
+    history = DesignHistory{};  // not needed any more: free it before the results are built
     for (std::vector<uint64_t>& design : designs) {
         std::vector<double> target = evaluate_design(table, design);
         result.push_back(ResultPair{std::move(design), std::move(target)});
