@@ -65,11 +65,11 @@ inline uint64_t grid_coordinate(double x, const GridScale& scale, const detail::
         const double margin = q * 1e-13 + scale.absolute_margin;
         const double low = q - margin;
         const double high = q + margin;
-        // Below 2^52 and not negative, truncation is the floor.
-        if (low >= 0.0 && high < 4503599627370496.0) {
-            const int64_t box = static_cast<int64_t>(low);
-            if (static_cast<int64_t>(high) == box) return static_cast<uint64_t>(box);
-        }
+        // The scale bounds both ends to (-1/2, 2^52), where truncation is
+        // exact and defined; it is the floor except on (-1/2, 0), where the
+        // true quotient is not negative: equal truncations mean one box.
+        const int64_t box = static_cast<int64_t>(low);
+        if (static_cast<int64_t>(high) == box) return static_cast<uint64_t>(box);
     }
     return grid_coordinate_exact(x, scale.g);
 }

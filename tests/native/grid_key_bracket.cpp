@@ -11,7 +11,7 @@
 int main() {
     std::mt19937_64 rng(7);
     const trelvik::detail::LogEntry* table = trelvik::detail::log_table();
-    const double epsilons[] = {1e-12, 1e-7, 1e-5, 1e-4, 3e-4, 1e-3, 5e-3, 0.01, 0.1, 0.5, 1.0, 3.0, 1e3, 1e12};
+    const double epsilons[] = {1e-12, 3e-11, 1e-7, 1e-5, 1e-4, 3e-4, 1e-3, 5e-3, 0.01, 0.1, 0.5, 1.0, 3.0, 1e3, 1e12};
     long checked = 0;
     for (double epsilon : epsilons) {
         const trelvik::GridScale scale = trelvik::make_grid_scale(epsilon);
@@ -29,6 +29,13 @@ int main() {
             const uint64_t exact = trelvik::grid_coordinate_exact(x, scale.g);
             EXPECT(fast == exact, "epsilon %.17g, x %.17g: %llu != %llu", epsilon, x, (unsigned long long)fast,
                    (unsigned long long)exact);
+            ++checked;
+        }
+        // Just above -1e-9 the quotient is barely positive and the bracket
+        // reaches below zero.
+        for (double x = -1e-9; x < 1e-9; x = std::nextafter(x + 1e-11, INFINITY)) {
+            EXPECT(trelvik::grid_coordinate(x, scale, table) == trelvik::grid_coordinate_exact(x, scale.g),
+                   "epsilon %.17g, x %.17g", epsilon, x);
             ++checked;
         }
     }
