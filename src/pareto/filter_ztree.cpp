@@ -9,7 +9,7 @@
 // but without any median search. Each node holds the per-coordinate minimum
 // over its kept points, which prunes every subtree that cannot hold one no
 // worse than the query. The tests run on integer cells that keep the order of
-// the values, two to a 64-bit word; only a kept point that passes them is
+// the values, packed into 64-bit words; only a kept point that passes them is
 // compared in doubles. The queries are laid out in sweep order, the kept
 // points in tree order, so that both are read in sequence.
 #include <algorithm>
@@ -26,19 +26,43 @@ namespace trelvik {
 
 namespace {
 
-// Every coordinate of the tree (1..n-1) is also held as a cell: a 30-bit
-// integer in the same order as the values, (bits - lowest) >> drop of the
+// Every coordinate of the tree (1..n-1) is also held as a cell: an integer
+// in the same order as the values, (bits - lowest) >> drop of the
 // order-keeping bits of the double. x <= y gives cell(x) <= cell(y), so the
 // cells answer "no worse" for the tree's tests with integer arithmetic, never
 // too strictly; a kept point whose cells pass is checked again in doubles.
-constexpr int cell_bits = 30;
-constexpr uint32_t above_every_cell = (uint32_t{1} << 31) - 1;
+//
+// Cells are packed into 64-bit words, PerWord to a word, in fields of 32
+// bits (two to a word) or 21 bits (three). A field holds a cell of
+// field_bits - 2 bits, room above it for a value above every cell, and a
+// guard bit at its top. Three to a word saves a word for three, five and six
+// coordinates, at the price of coarser cells (19 bits instead of 30), which
+// only lets more kept points through to the comparison in doubles.
+template <size_t PerWord>
+struct CellLayout {
+    static constexpr int field_bits = PerWord == 3 ? 21 : 32;
+    static constexpr int cell_bits = field_bits - 2;
+    static constexpr uint64_t below_guard = (uint64_t{1} << (field_bits - 1)) - 1;
+    static constexpr uint64_t above_every_cell = below_guard;  // passes no test
+    static constexpr uint64_t guards = [] {
+        uint64_t bits = 0;
+        for (size_t f = 0; f < PerWord; ++f) bits |= uint64_t{1} << (field_bits * static_cast<int>(f) + field_bits - 1);
+        return bits;
+    }();
+    static constexpr size_t word_of(size_t d) { return d / PerWord; }
+    static constexpr int shift_of(size_t d) { return field_bits * static_cast<int>(d % PerWord); }
+};
 
-// The cells of `count` rows of `dims` coordinates, `lanes` per row (the
-// coordinates, then zeros up to an even count); `widths` gets, per
-// coordinate, the bit width of its largest cell.
-void make_cells(const double* rows, size_t count, size_t dims, size_t lanes, std::vector<uint32_t>& cells,
+// Cells packed three to a word where that takes fewer words than two to a
+// word; two otherwise, and when the count is known only at run time (D = 0).
+constexpr size_t per_word_for(size_t d) { return d != 0 && (d + 2) / 3 < (d + 1) / 2 ? 3 : 2; }
+
+// The cells of `count` rows of `dims` coordinates, `words` words per row;
+// `widths` gets, per coordinate, the bit width of its largest cell.
+template <size_t PerWord>
+void make_cells(const double* rows, size_t count, size_t dims, size_t words, std::vector<uint64_t>& cells,
                 std::vector<int>& widths) {
+    using Layout = CellLayout<PerWord>;
     std::vector<uint64_t> lowest(dims, UINT64_MAX), highest(dims, 0);
     std::vector<int> drop(dims);
     for (size_t r = 0; r < count; ++r)
@@ -50,30 +74,45 @@ void make_cells(const double* rows, size_t count, size_t dims, size_t lanes, std
     widths.resize(dims);
     for (size_t d = 0; d < dims; ++d) {
         const int range_width = static_cast<int>(std::bit_width(highest[d] - lowest[d]));
-        drop[d] = std::max(0, range_width - cell_bits);
+        drop[d] = std::max(0, range_width - Layout::cell_bits);
         widths[d] = range_width - drop[d];
     }
-    cells.assign(count * lanes, 0);
+    cells.assign(count * words, 0);
     for (size_t r = 0; r < count; ++r)
         for (size_t d = 0; d < dims; ++d)
-            cells[r * lanes + d] = static_cast<uint32_t>((ordered_bits(rows[r * dims + d]) - lowest[d]) >> drop[d]);
+            cells[r * words + Layout::word_of(d)] |= ((ordered_bits(rows[r * dims + d]) - lowest[d]) >> drop[d])
+                                                    << Layout::shift_of(d);
 }
 
-// Whether every cell of p is at most the same cell of q (all below 2^31):
-// two cells per 64-bit word, compared by one subtraction whose borrow shows
-// in each cell's top bit.
-template <size_t Lanes>
-bool cells_no_worse(const uint32_t* p, const uint32_t* q, size_t lanes) {
-    constexpr uint64_t tops = 0x8000000080000000ull;
-    if constexpr (Lanes != 0) lanes = Lanes;
-    uint64_t all = tops;
-    for (size_t w = 0; w < lanes; w += 2) {
-        uint64_t pw, qw;
-        std::memcpy(&pw, p + w, sizeof pw);
-        std::memcpy(&qw, q + w, sizeof qw);
-        all &= (qw | tops) - pw;
+// Whether every cell of p is at most the same cell of q: per word, one
+// subtraction whose borrow shows in each field's guard bit.
+template <size_t PerWord, size_t Words>
+bool cells_no_worse(const uint64_t* p, const uint64_t* q, size_t words) {
+    constexpr uint64_t guards = CellLayout<PerWord>::guards;
+    if constexpr (Words != 0) words = Words;
+    uint64_t all = guards;
+    for (size_t w = 0; w < words; ++w) all &= (q[w] | guards) - p[w];
+    return all == guards;
+}
+
+// Each field of `a` lowered to the same field of `b` where that is lower;
+// whether any was.
+template <size_t PerWord>
+bool lower_cells(uint64_t& a, uint64_t b) {
+    using Layout = CellLayout<PerWord>;
+    uint64_t lowered;
+    if constexpr (PerWord == 2) {  // two plain minima: cheaper than the masks below
+        lowered = (std::min(a >> 32, b >> 32) << 32) | std::min(a & 0xFFFFFFFFu, b & 0xFFFFFFFFu);
+    } else {
+        // The guard bits left by a - b mark the fields where a >= b; spread
+        // over their fields, they select b there.
+        const uint64_t at_least = (((a | Layout::guards) - b) & Layout::guards) >> (Layout::field_bits - 1);
+        const uint64_t take_b = at_least * Layout::below_guard;
+        lowered = (b & take_b) | (a & ~take_b);
     }
-    return all == tops;
+    const bool changed = lowered != a;
+    a = lowered;
+    return changed;
 }
 
 // At most this many coordinates of the tree enter the Z-order code,
@@ -83,8 +122,10 @@ constexpr int code_bits = 32;
 
 // Z-order codes of the first `used` coordinates of the tree, from the top
 // bits of their cells, and the rows' indices sorted by them.
-void z_order(const std::vector<uint32_t>& cells, size_t count, size_t lanes, const std::vector<int>& widths,
+template <size_t PerWord>
+void z_order(const std::vector<uint64_t>& cells, size_t count, size_t words, const std::vector<int>& widths,
              std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scratch) {
+    using Layout = CellLayout<PerWord>;
     const size_t used = std::min(widths.size(), max_code_dims);
     const int width = code_bits / static_cast<int>(used);  // at most 11
     int drop[max_code_dims];
@@ -99,7 +140,8 @@ void z_order(const std::vector<uint32_t>& cells, size_t count, size_t lanes, con
     for (size_t i = 0; i < count; ++i) {
         uint64_t code = 0;
         for (size_t d = 0; d < used; ++d) {
-            const uint64_t cell = cells[i * lanes + d] >> drop[d];
+            const uint64_t cell =
+                ((cells[i * words + Layout::word_of(d)] >> Layout::shift_of(d)) & Layout::below_guard) >> drop[d];
             uint64_t spread_cell = spread[cell & 255];
             if (width > 8) spread_cell |= spread[(cell >> 8) & 255] << (8 * used);  // then used <= 3
             code |= spread_cell << (used - 1 - d);
@@ -110,15 +152,18 @@ void z_order(const std::vector<uint32_t>& cells, size_t count, size_t lanes, con
 }
 
 // D is the number of coordinates in the tree (n - 1), or 0 when known only at
-// run time; L the number of cell lanes (D rounded up to even).
-template <size_t D, size_t L>
+// run time; W the number of cell words per point (0: known at run time).
+template <size_t D, size_t W>
 class ZTreeSweep {
 public:
-    ZTreeSweep(const std::vector<uint32_t>& cells, const std::vector<int>& widths, size_t count, size_t dims,
-               size_t lanes)
-        : dims_(dims), lanes_(lanes) {
+    static constexpr size_t per_word = per_word_for(D);
+    using Layout = CellLayout<per_word>;
+
+    ZTreeSweep(const std::vector<uint64_t>& cells, const std::vector<int>& widths, size_t count, size_t dims,
+               size_t words)
+        : dims_(dims), words_(words) {
         std::vector<KeyedIndex> entries, scratch;
-        z_order(cells, count, lanes, widths, entries, scratch);
+        z_order<per_word>(cells, count, words, widths, entries, scratch);
         slot_of_.resize(count);
         codes_.resize(count);
         for (size_t s = 0; s < count; ++s) {
@@ -126,10 +171,14 @@ public:
             codes_[s] = key_of(entries[s]);
         }
         build(count);
-        minima_.assign(nodes_.size() * this->lanes(), 0);
-        for (size_t v = 0; v < nodes_.size(); ++v)
-            std::fill_n(minima_.data() + v * this->lanes(), this->dims(), above_every_cell);  // nothing kept yet
-        kept_.assign(count * this->lanes(), above_every_cell);  // passes no test: not yet kept
+        // Every cell above every other: nothing kept yet.
+        std::vector<uint64_t> above(this->words(), 0);
+        for (size_t d = 0; d < this->dims(); ++d)
+            above[Layout::word_of(d)] |= Layout::above_every_cell << Layout::shift_of(d);
+        minima_.resize(nodes_.size() * this->words());
+        for (size_t i = 0; i < minima_.size(); ++i) minima_[i] = above[i % this->words()];
+        kept_.resize(count * this->words());  // passes no test: not yet kept
+        for (size_t i = 0; i < kept_.size(); ++i) kept_[i] = above[i % this->words()];
         kept_exact_.resize(count * this->dims());
     }
 
@@ -138,7 +187,7 @@ public:
 
     // Whether a kept point is no worse than b in every coordinate of the tree;
     // q holds the cells of b.
-    bool covered(const uint32_t* q, const double* b, uint32_t own_leaf) {
+    bool covered(const uint64_t* q, const double* b, uint32_t own_leaf) {
         // The last point that covered one often covers the next.
         if (witness_ != no_witness && kept_covers(witness_, q, b)) return true;
         // Minima only grow from a node to its children, so a kept point no
@@ -146,12 +195,12 @@ public:
         // of the leaf's ancestors whose minima are no worse than b. Those
         // siblings are listed per leaf, nearest first; they seldom pass, so
         // the walk is a run of independent, well-predicted tests.
-        if (no_worse(&minima_[size_t{own_leaf} * lanes()], q) && leaf_covers(nodes_[own_leaf], q, b))
+        if (no_worse(&minima_[size_t{own_leaf} * words()], q) && leaf_covers(nodes_[own_leaf], q, b))
             return true;
         const LeafPath path = paths_[own_leaf];
         for (uint32_t l = path.begin; l < path.end; ++l) {
             const uint32_t sibling = siblings_[l];
-            if (no_worse(&minima_[size_t{sibling} * lanes()], q) && search(sibling, q, b)) return true;
+            if (no_worse(&minima_[size_t{sibling} * words()], q) && search(sibling, q, b)) return true;
         }
         return false;
     }
@@ -159,18 +208,15 @@ public:
     // Keeps the point in slot s. The minima are lowered from its leaf upwards,
     // up to the first node that it does not lower: none above that one
     // changes either.
-    void add(uint32_t s, const uint32_t* q, const double* b, uint32_t own_leaf) {
-        uint32_t* kept = kept_.data() + size_t{s} * lanes();
+    void add(uint32_t s, const uint64_t* q, const double* b, uint32_t own_leaf) {
+        uint64_t* kept = kept_.data() + size_t{s} * words();
         double* kept_exact = kept_exact_.data() + size_t{s} * dims();
-        for (size_t d = 0; d < lanes(); ++d) kept[d] = q[d];
+        for (size_t w = 0; w < words(); ++w) kept[w] = q[w];
         for (size_t d = 0; d < dims(); ++d) kept_exact[d] = b[d];
         for (uint32_t v = own_leaf;; v = nodes_[v].parent) {
-            uint32_t* lowest = &minima_[size_t{v} * lanes()];
+            uint64_t* lowest = &minima_[size_t{v} * words()];
             bool lowered = false;
-            for (size_t d = 0; d < dims(); ++d) {
-                lowered |= q[d] < lowest[d];
-                lowest[d] = std::min(lowest[d], q[d]);
-            }
+            for (size_t w = 0; w < words(); ++w) lowered |= lower_cells<per_word>(lowest[w], q[w]);
             if (!lowered || v == 0) break;
         }
     }
@@ -191,19 +237,19 @@ private:
     };
 
     size_t dims() const { return D != 0 ? D : dims_; }
-    size_t lanes() const { return L != 0 ? L : lanes_; }
+    size_t words() const { return W != 0 ? W : words_; }
 
-    bool no_worse(const uint32_t* p, const uint32_t* q) const { return cells_no_worse<L>(p, q, lanes_); }
+    bool no_worse(const uint64_t* p, const uint64_t* q) const { return cells_no_worse<per_word, W>(p, q, words_); }
 
-    bool kept_covers(uint32_t t, const uint32_t* q, const double* b) const {
-        if (!no_worse(&kept_[size_t{t} * lanes()], q)) return false;
+    bool kept_covers(uint32_t t, const uint64_t* q, const double* b) const {
+        if (!no_worse(&kept_[size_t{t} * words()], q)) return false;
         const double* p = &kept_exact_[size_t{t} * dims()];
         bool all = true;
         for (size_t d = 0; d < dims(); ++d) all &= p[d] <= b[d];
         return all;
     }
 
-    bool leaf_covers(const Node& node, const uint32_t* q, const double* b) {
+    bool leaf_covers(const Node& node, const uint64_t* q, const double* b) {
         for (uint32_t t = node.begin; t < node.end; ++t)
             if (kept_covers(t, q, b)) {
                 witness_ = t;
@@ -214,7 +260,7 @@ private:
 
     // Whether a kept point below node `root` is no worse than b; the node's
     // own minima are known to be.
-    bool search(uint32_t root, const uint32_t* q, const double* b) {
+    bool search(uint32_t root, const uint64_t* q, const double* b) {
         // Depth-first, each node pushing at most two children: the stack never
         // holds more than the depth plus one nodes.
         uint32_t stack[max_depth + 2];
@@ -226,8 +272,8 @@ private:
                 if (leaf_covers(node, q, b)) return true;
                 continue;
             }
-            if (no_worse(&minima_[size_t{node.child + 1} * lanes()], q)) stack[top++] = node.child + 1;
-            if (no_worse(&minima_[size_t{node.child} * lanes()], q)) stack[top++] = node.child;
+            if (no_worse(&minima_[size_t{node.child + 1} * words()], q)) stack[top++] = node.child + 1;
+            if (no_worse(&minima_[size_t{node.child} * words()], q)) stack[top++] = node.child;
         }
         return false;
     }
@@ -270,20 +316,20 @@ private:
         }
     }
 
-    size_t dims_, lanes_;
+    size_t dims_, words_;
     std::vector<uint32_t> slot_of_;  // sweep position -> slot
     std::vector<uint64_t> codes_;    // per slot: the Z-order code
     std::vector<uint32_t> leaf_of_;  // per slot: its leaf
     std::vector<Node> nodes_;        // the root first, then children in pairs
     std::vector<LeafPath> paths_;    // per leaf: its part of siblings_
     std::vector<uint32_t> siblings_;
-    std::vector<uint32_t> minima_;   // per node: the smallest cell of each coordinate over kept points
-    std::vector<uint32_t> kept_;     // per slot: the cells once kept
+    std::vector<uint64_t> minima_;   // per node: the smallest cell of each coordinate over kept points
+    std::vector<uint64_t> kept_;     // per slot: the cells once kept
     std::vector<double> kept_exact_; // per slot: the coordinates once kept
     uint32_t witness_ = no_witness;  // the slot that last covered a query
 };
 
-template <size_t D, size_t L>
+template <size_t D, size_t W>
 void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& keep) {
     std::vector<uint32_t> order;
     {
@@ -293,19 +339,20 @@ void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& k
     // The coordinates of the tree in sweep order, as doubles and as cells, so
     // that the sweep reads its queries in sequence; the tree's points are
     // the sweep positions.
-    const size_t dims = n - 1, lanes = (dims + 1) / 2 * 2;
+    constexpr size_t per_word = per_word_for(D);
+    const size_t dims = n - 1, words = (dims + per_word - 1) / per_word;
     std::vector<double> rows(count * dims);
     for (size_t r = 0; r < count; ++r) {
         const double* point = points + size_t{order[r]} * n + 1;
         for (size_t d = 0; d < (D != 0 ? D : dims); ++d) rows[r * dims + d] = point[d];
     }
-    std::vector<uint32_t> cells;
+    std::vector<uint64_t> cells;
     std::vector<int> widths;
-    make_cells(rows.data(), count, dims, lanes, cells, widths);
-    ZTreeSweep<D, L> tree(cells, widths, count, dims, lanes);
+    make_cells<per_word>(rows.data(), count, dims, words, cells, widths);
+    ZTreeSweep<D, W> tree(cells, widths, count, dims, words);
     for (uint32_t r = 0; r < count; ++r) {
         const double* b = rows.data() + size_t{r} * dims;
-        const uint32_t* q = cells.data() + size_t{r} * lanes;
+        const uint64_t* q = cells.data() + size_t{r} * words;
         const uint32_t s = tree.slot_of(r);
         const uint32_t own_leaf = tree.leaf_of(s);
         if (tree.covered(q, b, own_leaf)) continue;
@@ -318,9 +365,9 @@ void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& k
 
 void mark_by_ztree_sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& keep) {
     switch (n) {
-        case 4: return sweep<3, 4>(points, count, n, keep);
-        case 5: return sweep<4, 4>(points, count, n, keep);
-        case 6: return sweep<5, 6>(points, count, n, keep);
+        case 4: return sweep<3, 1>(points, count, n, keep);
+        case 5: return sweep<4, 2>(points, count, n, keep);
+        case 6: return sweep<5, 2>(points, count, n, keep);
         default: return sweep<0, 0>(points, count, n, keep);
     }
 }
