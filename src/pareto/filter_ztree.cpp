@@ -32,15 +32,16 @@ namespace {
 // cells answer "no worse" for the tree's tests with integer arithmetic, never
 // too strictly; a kept point whose cells pass is checked again in doubles.
 //
-// Cells are packed into 64-bit words, PerWord to a word, in fields of 32
-// bits (two to a word) or 21 bits (three). A field holds a cell of
-// field_bits - 2 bits, room above it for a value above every cell, and a
-// guard bit at its top. Three to a word saves a word for three, five and six
-// coordinates, at the price of coarser cells (19 bits instead of 30), which
-// only lets more kept points through to the comparison in doubles.
+// Cells are packed into 64-bit words, PerWord to a word, in fields of
+// 64 / PerWord bits. A field holds a cell of field_bits - 2 bits, room above
+// it for a value above every cell, and a guard bit at its top. One word per
+// point makes every test one subtraction; the price is coarser cells (19, 14
+// or 10 bits for three to five to a word, instead of 30), which only lets
+// more kept points through to the comparison in doubles and prunes a little
+// less.
 template <size_t PerWord>
 struct CellLayout {
-    static constexpr int field_bits = PerWord == 3 ? 21 : 32;
+    static constexpr int field_bits = 64 / static_cast<int>(PerWord);
     static constexpr int cell_bits = field_bits - 2;
     static constexpr uint64_t below_guard = (uint64_t{1} << (field_bits - 1)) - 1;
     static constexpr uint64_t above_every_cell = below_guard;  // passes no test
@@ -53,9 +54,19 @@ struct CellLayout {
     static constexpr int shift_of(size_t d) { return field_bits * static_cast<int>(d % PerWord); }
 };
 
-// Cells packed three to a word where that takes fewer words than two to a
-// word; two otherwise, and when the count is known only at run time (D = 0).
-constexpr size_t per_word_for(size_t d) { return d != 0 && (d + 2) / 3 < (d + 1) / 2 ? 3 : 2; }
+// Three to five coordinates (four to six variables) in one word; more, or a
+// count known only at run time (D = 0), two to a word.
+constexpr size_t per_word_for(size_t d) { return d >= 3 && d <= 5 ? d : 2; }
+
+// The range of ordered bits that a coordinate's cells resolve: that of an
+// even sample of the rows, less its few lowest and highest values. A handful
+// of extreme points (such as the ends of a front, where one coordinate is
+// near zero) would otherwise stretch the range so far that the bulk of the
+// points would share a few cells, and the tree's splits would not separate
+// them. Values beyond the range take its first or last cell, which keeps
+// the order.
+constexpr size_t range_sample = 256;
+constexpr size_t range_trim = 2;  // sampled values left out at each end, from 16 samples on
 
 // The cells of `count` rows of `dims` coordinates, `words` words per row;
 // `widths` gets, per coordinate, the bit width of its largest cell.
@@ -63,25 +74,29 @@ template <size_t PerWord>
 void make_cells(const double* rows, size_t count, size_t dims, size_t words, std::vector<uint64_t>& cells,
                 std::vector<int>& widths) {
     using Layout = CellLayout<PerWord>;
-    std::vector<uint64_t> lowest(dims, UINT64_MAX), highest(dims, 0);
+    const size_t samples = std::min(count, range_sample);
+    const size_t trim = samples >= 16 ? range_trim : 0;
+    std::vector<uint64_t> lowest(dims), highest(dims), sampled(samples);
     std::vector<int> drop(dims);
-    for (size_t r = 0; r < count; ++r)
-        for (size_t d = 0; d < dims; ++d) {
-            const uint64_t bits = ordered_bits(rows[r * dims + d]);
-            lowest[d] = std::min(lowest[d], bits);
-            highest[d] = std::max(highest[d], bits);
-        }
     widths.resize(dims);
     for (size_t d = 0; d < dims; ++d) {
+        for (size_t i = 0; i < samples; ++i) sampled[i] = ordered_bits(rows[i * count / samples * dims + d]);
+        const auto low = sampled.begin() + static_cast<ptrdiff_t>(trim);
+        const auto high = sampled.end() - 1 - static_cast<ptrdiff_t>(trim);
+        std::nth_element(sampled.begin(), low, sampled.end());
+        std::nth_element(low + 1, high, sampled.end());
+        lowest[d] = *low;
+        highest[d] = *high;
         const int range_width = static_cast<int>(std::bit_width(highest[d] - lowest[d]));
         drop[d] = std::max(0, range_width - Layout::cell_bits);
         widths[d] = range_width - drop[d];
     }
     cells.assign(count * words, 0);
     for (size_t r = 0; r < count; ++r)
-        for (size_t d = 0; d < dims; ++d)
-            cells[r * words + Layout::word_of(d)] |= ((ordered_bits(rows[r * dims + d]) - lowest[d]) >> drop[d])
-                                                    << Layout::shift_of(d);
+        for (size_t d = 0; d < dims; ++d) {
+            const uint64_t bits = std::clamp(ordered_bits(rows[r * dims + d]), lowest[d], highest[d]);
+            cells[r * words + Layout::word_of(d)] |= ((bits - lowest[d]) >> drop[d]) << Layout::shift_of(d);
+        }
 }
 
 // Whether every cell of p is at most the same cell of q: per word, one
@@ -366,8 +381,8 @@ void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& k
 void mark_by_ztree_sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& keep) {
     switch (n) {
         case 4: return sweep<3, 1>(points, count, n, keep);
-        case 5: return sweep<4, 2>(points, count, n, keep);
-        case 6: return sweep<5, 2>(points, count, n, keep);
+        case 5: return sweep<4, 1>(points, count, n, keep);
+        case 6: return sweep<5, 1>(points, count, n, keep);
         default: return sweep<0, 0>(points, count, n, keep);
     }
 }
