@@ -76,17 +76,30 @@ void make_cells(const double* rows, size_t count, size_t dims, size_t words, std
     using Layout = CellLayout<PerWord>;
     const size_t samples = std::min(count, range_sample);
     const size_t trim = samples >= 16 ? range_trim : 0;
-    std::vector<uint64_t> lowest(dims), highest(dims), sampled(samples);
+    std::vector<uint64_t> lowest(dims), highest(dims);
     std::vector<int> drop(dims);
     widths.resize(dims);
     for (size_t d = 0; d < dims; ++d) {
-        for (size_t i = 0; i < samples; ++i) sampled[i] = ordered_bits(rows[i * count / samples * dims + d]);
-        const auto low = sampled.begin() + static_cast<ptrdiff_t>(trim);
-        const auto high = sampled.end() - 1 - static_cast<ptrdiff_t>(trim);
-        std::nth_element(sampled.begin(), low, sampled.end());
-        std::nth_element(low + 1, high, sampled.end());
-        lowest[d] = *low;
-        highest[d] = *high;
+        // The trim + 1 lowest and highest sampled values, each list sorted
+        // from its end of the range inwards.
+        uint64_t low[range_trim + 1], high[range_trim + 1];
+        std::fill_n(low, trim + 1, UINT64_MAX);
+        std::fill_n(high, trim + 1, uint64_t{0});
+        for (size_t i = 0; i < samples; ++i) {
+            const uint64_t bits = ordered_bits(rows[i * count / samples * dims + d]);
+            if (bits < low[trim]) {
+                size_t at = trim;
+                for (; at > 0 && low[at - 1] > bits; --at) low[at] = low[at - 1];
+                low[at] = bits;
+            }
+            if (bits > high[trim]) {
+                size_t at = trim;
+                for (; at > 0 && high[at - 1] < bits; --at) high[at] = high[at - 1];
+                high[at] = bits;
+            }
+        }
+        lowest[d] = low[trim];
+        highest[d] = high[trim];
         const int range_width = static_cast<int>(std::bit_width(highest[d] - lowest[d]));
         drop[d] = std::max(0, range_width - Layout::cell_bits);
         widths[d] = range_width - drop[d];
