@@ -32,8 +32,9 @@ void radix_sort(std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scrat
     }
 }
 
-// A radix sort on the first coordinate, cut to 32 bits above its smallest
-// value, does the bulk; runs that tie in that key are sorted fully.
+// A radix sort on the first coordinate, cut to 22 bits above its smallest
+// value (two passes of the sort), does the bulk; runs that tie in that key
+// are sorted fully. More bits would cost a third pass and seldom split a run.
 void lexicographic_order(const double* points, size_t count, size_t n, std::vector<uint32_t>& order,
                          std::vector<KeyedIndex>& scratch) {
     std::vector<KeyedIndex> entries(count);
@@ -43,7 +44,8 @@ void lexicographic_order(const double* points, size_t count, size_t n, std::vect
         lowest = std::min(lowest, bits);
         highest = std::max(highest, bits);
     }
-    const int drop = std::max(0, static_cast<int>(std::bit_width(highest - lowest)) - 32);
+    constexpr int key_bits = 22;
+    const int drop = std::max(0, static_cast<int>(std::bit_width(highest - lowest)) - key_bits);
     for (size_t i = 0; i < count; ++i)
         entries[i] = keyed_index((ordered_bits(points[i * n]) - lowest) >> drop, static_cast<uint32_t>(i));
     radix_sort(entries, scratch);

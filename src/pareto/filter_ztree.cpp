@@ -143,10 +143,11 @@ bool lower_cells(uint64_t& a, uint64_t b) {
     return changed;
 }
 
-// At most this many coordinates of the tree enter the Z-order code,
-// with code_bits bits between them: enough to split any stage down to leaves.
+// At most this many coordinates of the tree enter the Z-order code, with
+// code_bits bits between them (two passes of the radix sort): enough to
+// split the stages down to leaves; runs of equal codes are halved.
 constexpr size_t max_code_dims = 8;
-constexpr int code_bits = 32;
+constexpr int code_bits = 22;
 
 // Z-order codes of the first `used` coordinates of the tree, from the top
 // bits of their cells, and the rows' indices sorted by them.
