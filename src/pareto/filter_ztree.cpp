@@ -16,7 +16,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "pareto/filter_order.hpp"

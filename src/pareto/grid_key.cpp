@@ -13,10 +13,10 @@ GridScale make_grid_scale(double epsilon) {
     scale.g = std::log1p(epsilon);
     scale.inv_g = 1.0 / scale.g;
     scale.absolute_margin = 1e-11 * scale.inv_g;
-    // From g > 2e-11 on, the bracket's ends lie in (-1/2, 2^52) for every
-    // value it takes (quotients up to log(1e300) / g < 3.5e13, margins below
-    // 4): truncation is then defined and needs no test. Finer scales take
-    // the exact path, as do zero, negative, infinite and NaN g.
+    // From g > 2e-11 on, the bracket's ends lie in (-1, 2^52) for every value
+    // it takes (quotients from about -1e-5 up to log(1e300) / g < 3.5e13,
+    // margins below 4): truncation is then defined and needs no test. Finer
+    // scales take the exact path, as do zero, negative, infinite and NaN g.
     scale.bracketing = scale.g > 2e-11 && scale.g < 1e300 && std::isfinite(scale.inv_g);
     return scale;
 }

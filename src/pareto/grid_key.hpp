@@ -65,8 +65,8 @@ inline uint64_t grid_coordinate(double x, const GridScale& scale, const detail::
         const double margin = q * 1e-13 + scale.absolute_margin;
         const double low = q - margin;
         const double high = q + margin;
-        // The scale bounds both ends to (-1/2, 2^52), where truncation is
-        // exact and defined; it is the floor except on (-1/2, 0), where the
+        // The scale bounds both ends to (-1, 2^52), where truncation is
+        // exact and defined; it is the floor except on (-1, 0), where the
         // true quotient is not negative: equal truncations mean one box.
         const int64_t box = static_cast<int64_t>(low);
         if (static_cast<int64_t>(high) == box) return static_cast<uint64_t>(box);
