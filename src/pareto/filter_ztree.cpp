@@ -33,11 +33,11 @@ namespace {
 //
 // Cells are packed into 64-bit words, PerWord to a word, in fields of
 // 64 / PerWord bits. A field holds a cell of field_bits - 2 bits, room above
-// it for a value above every cell, and a guard bit at its top. One word per
-// point makes every test one subtraction; the price is coarser cells (19, 14
-// or 10 bits for three to five to a word, instead of 30), which only lets
-// more kept points through to the comparison in doubles and prunes a little
-// less.
+// it for a value above every cell, and a guard bit at its top. Fewer words
+// per point make the tests cheaper (one word: one subtraction); the price is
+// coarser cells (19 or 14 bits for three or four to a word, instead of 30),
+// which only lets more kept points through to the comparison in doubles and
+// prunes a little less.
 template <size_t PerWord>
 struct CellLayout {
     static constexpr int field_bits = 64 / static_cast<int>(PerWord);
@@ -53,9 +53,12 @@ struct CellLayout {
     static constexpr int shift_of(size_t d) { return field_bits * static_cast<int>(d % PerWord); }
 };
 
-// Three to five coordinates (four to six variables) in one word; more, or a
-// count known only at run time (D = 0), two to a word.
-constexpr size_t per_word_for(size_t d) { return d >= 3 && d <= 5 ? d : 2; }
+// Three or four coordinates (four or five variables) in one word; five (six
+// variables) three to a word, in two words: five to a word would leave cells
+// of 10 bits, too coarse once a share of the points lies far from the rest
+// (with one point in twenty so placed, the filter took twice its time).
+// More coordinates, or a count known only at run time (D = 0), two to a word.
+constexpr size_t per_word_for(size_t d) { return d == 3 || d == 4 ? d : d == 5 ? 3 : 2; }
 
 // The range of ordered bits that a coordinate's cells resolve: that of an
 // even sample of the rows, less its few lowest and highest values. A handful
@@ -395,7 +398,7 @@ void mark_by_ztree_sweep(const double* points, size_t count, size_t n, std::vect
     switch (n) {
         case 4: return sweep<3, 1>(points, count, n, keep);
         case 5: return sweep<4, 1>(points, count, n, keep);
-        case 6: return sweep<5, 1>(points, count, n, keep);
+        case 6: return sweep<5, 2>(points, count, n, keep);
         default: return sweep<0, 0>(points, count, n, keep);
     }
 }
