@@ -16,6 +16,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "pareto/filter_order.hpp"
@@ -70,6 +71,16 @@ constexpr size_t per_word_for(size_t d) { return d == 3 || d == 4 ? d : d == 5 ?
 constexpr size_t range_sample = 256;
 constexpr size_t range_trim = 2;  // sampled values left out at each end, from 16 samples on
 
+// Adds v to `extremes` (last + 1 values, the most extreme first, as ranked
+// by `before`) if it ranks before the last of them.
+template <class Before>
+void keep_extreme(uint64_t* extremes, size_t last, uint64_t v, Before before) {
+    if (!before(v, extremes[last])) return;
+    size_t at = last;
+    for (; at > 0 && before(v, extremes[at - 1]); --at) extremes[at] = extremes[at - 1];
+    extremes[at] = v;
+}
+
 // The cells of `count` rows of `dims` coordinates, `words` words per row;
 // `widths` gets, per coordinate, the bit width of its largest cell.
 template <size_t PerWord>
@@ -89,16 +100,8 @@ void make_cells(const double* rows, size_t count, size_t dims, size_t words, std
         std::fill_n(high, trim + 1, uint64_t{0});
         for (size_t i = 0; i < samples; ++i) {
             const uint64_t bits = ordered_bits(rows[i * count / samples * dims + d]);
-            if (bits < low[trim]) {
-                size_t at = trim;
-                for (; at > 0 && low[at - 1] > bits; --at) low[at] = low[at - 1];
-                low[at] = bits;
-            }
-            if (bits > high[trim]) {
-                size_t at = trim;
-                for (; at > 0 && high[at - 1] < bits; --at) high[at] = high[at - 1];
-                high[at] = bits;
-            }
+            keep_extreme(low, trim, bits, std::less<uint64_t>());
+            keep_extreme(high, trim, bits, std::greater<uint64_t>());
         }
         lowest[d] = low[trim];
         highest[d] = high[trim];
@@ -174,7 +177,7 @@ void z_order(const std::vector<uint64_t>& cells, size_t count, size_t words, con
             const uint64_t cell =
                 ((cells[i * words + Layout::word_of(d)] >> Layout::shift_of(d)) & Layout::below_guard) >> drop[d];
             uint64_t spread_cell = spread[cell & 255];
-            if (width > 8) spread_cell |= spread[(cell >> 8) & 255] << (8 * used);  // then used <= 3
+            if (width > 8) spread_cell |= spread[(cell >> 8) & 255] << (8 * used);  // then used <= 2
             code |= spread_cell << (used - 1 - d);
         }
         entries[i] = keyed_index(code, static_cast<uint32_t>(i));
