@@ -32,28 +32,29 @@ void radix_sort(std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scrat
     }
 }
 
-// A radix sort on the first coordinate, cut to 22 bits above its smallest
+// A radix sort on coordinate `first`, cut to 22 bits above its smallest
 // value (two passes of the sort), does the bulk; runs that tie in that key
 // are sorted fully. More bits would cost a third pass and seldom split a run.
-void lexicographic_order(const double* points, size_t count, size_t n, std::vector<uint32_t>& order,
+void lexicographic_order(const double* points, size_t count, size_t n, size_t first, std::vector<uint32_t>& order,
                          std::vector<KeyedIndex>& scratch) {
     std::vector<KeyedIndex> entries(count);
     uint64_t lowest = UINT64_MAX, highest = 0;
     for (size_t i = 0; i < count; ++i) {
-        const uint64_t bits = ordered_bits(points[i * n]);
+        const uint64_t bits = ordered_bits(points[i * n + first]);
         lowest = std::min(lowest, bits);
         highest = std::max(highest, bits);
     }
     constexpr int key_bits = 22;
     const int drop = std::max(0, static_cast<int>(std::bit_width(highest - lowest)) - key_bits);
     for (size_t i = 0; i < count; ++i)
-        entries[i] = keyed_index((ordered_bits(points[i * n]) - lowest) >> drop, static_cast<uint32_t>(i));
+        entries[i] = keyed_index((ordered_bits(points[i * n + first]) - lowest) >> drop, static_cast<uint32_t>(i));
     radix_sort(entries, scratch);
     order.resize(count);
     for (size_t i = 0; i < count; ++i) order[i] = index_of(entries[i]);
-    const auto lexicographic = [points, n](uint32_t a, uint32_t b) {
+    const auto lexicographic = [points, n, first](uint32_t a, uint32_t b) {
         const double* pa = points + size_t{a} * n;
         const double* pb = points + size_t{b} * n;
+        if (pa[first] != pb[first]) return pa[first] < pb[first];
         for (size_t k = 0; k < n; ++k)
             if (pa[k] != pb[k]) return pa[k] < pb[k];
         return false;

@@ -28,10 +28,11 @@ inline uint32_t index_of(KeyedIndex entry) { return static_cast<uint32_t>(entry)
 // every key agrees is skipped. `scratch` is working memory.
 void radix_sort(std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scratch);
 
-// Point indices in lexicographic order of their points (rows of n doubles,
-// pairwise distinct, no NaN). A point can be dominated only by a point before
-// it in this order. `scratch` is working memory.
-void lexicographic_order(const double* points, size_t count, size_t n, std::vector<uint32_t>& order,
+// Point indices in order of their coordinate `first`, ties broken by the
+// lexicographic order of the points (rows of n doubles, pairwise distinct, no
+// NaN); with first = 0, the lexicographic order. A point can be dominated
+// only by a point before it in this order. `scratch` is working memory.
+void lexicographic_order(const double* points, size_t count, size_t n, size_t first, std::vector<uint32_t>& order,
                          std::vector<KeyedIndex>& scratch);
 
 }  // namespace trelvik

@@ -10,7 +10,7 @@ namespace trelvik {
 void mark_by_sweep_2d(const double* points, size_t count, std::vector<uint8_t>& keep) {
     std::vector<uint32_t> order;
     std::vector<KeyedIndex> scratch;
-    lexicographic_order(points, count, 2, order, scratch);
+    lexicographic_order(points, count, 2, 0, order, scratch);
     double best = INFINITY;
     for (uint32_t i : order) {
         const double y = points[size_t{i} * 2 + 1];

@@ -13,7 +13,7 @@ namespace trelvik {
 void mark_by_sweep_3d(const double* points, size_t count, std::vector<uint8_t>& keep) {
     std::vector<uint32_t> order;
     std::vector<KeyedIndex> scratch;
-    lexicographic_order(points, count, 3, order, scratch);
+    lexicographic_order(points, count, 3, 0, order, scratch);
     std::vector<uint32_t> by_y(count);
     std::iota(by_y.begin(), by_y.end(), 0u);
     std::sort(by_y.begin(), by_y.end(), [points](uint32_t a, uint32_t b) {
