@@ -369,41 +369,43 @@ private:
 // rest make up the tree, the first of them leading its Z-order codes. Any
 // order gives the same result, but not the same time: on stages of the
 // benchmark tables the best coordinate to sweep took half the time of the
-// worst. Both choices are estimated from pairs of successive sampled rows.
-// The swept coordinate is the one that most often moves against the others:
-// the points kept early in the sweep are then late in most other
-// coordinates, and the tree's minima stay high. The tree's coordinates are
-// ranked by how strongly they move with the swept one, either way; those
-// nearly independent of it come last (on six variables, 10 % faster than
-// the given order).
+// worst. Both choices are estimated from pairs of successive sampled rows,
+// in time linear in n. The swept coordinate is the one that most often moves
+// against the others: the points kept early in the sweep are then late in
+// most other coordinates, and the tree's minima stay high. The tree's
+// coordinates are ranked by how strongly they move with the swept one,
+// either way; those nearly independent of it come last (on the six-variable
+// stages, the filter then took 10 % less time than in the given order).
 void choose_axes(const double* points, size_t count, size_t n, std::vector<size_t>& axes) {
     const size_t samples = std::min(count, range_sample);
-    std::vector<int64_t> together(n * n, 0);  // per pair: moves in step less moves against each other
-    std::vector<int64_t> step(n);
-    for (size_t i = 1; i < samples; ++i) {
-        const double* a = points + (i - 1) * count / samples * n;
-        const double* b = points + i * count / samples * n;
-        for (size_t d = 0; d < n; ++d) step[d] = (a[d] < b[d]) - (b[d] < a[d]);
-        for (size_t c = 0; c < n; ++c)
-            for (size_t d = 0; d < n; ++d) together[c * n + d] += step[c] * step[d];
-    }
-    size_t swept = 0;
-    int64_t least = INT64_MAX;
-    for (size_t c = 0; c < n; ++c) {
-        int64_t with_others = 0;
-        for (size_t d = 0; d < n; ++d)
-            if (d != c) with_others += together[c * n + d];
-        if (with_others < least) {
-            least = with_others;
-            swept = c;
+    std::vector<int64_t> steps(n);
+    // Per coordinate: the moves of the others in step with it, less those against it.
+    std::vector<int64_t> with_others(n, 0), with_swept(n, 0);
+    const auto for_each_pair = [&](auto&& visit) {
+        for (size_t i = 1; i < samples; ++i) {
+            const double* a = points + (i - 1) * count / samples * n;
+            const double* b = points + i * count / samples * n;
+            int64_t total = 0;
+            for (size_t d = 0; d < n; ++d) {
+                steps[d] = (a[d] < b[d]) - (b[d] < a[d]);
+                total += steps[d];
+            }
+            visit(total);
         }
-    }
+    };
+    for_each_pair([&](int64_t total) {
+        for (size_t d = 0; d < n; ++d) with_others[d] += steps[d] * (total - steps[d]);
+    });
+    const size_t swept = static_cast<size_t>(std::min_element(with_others.begin(), with_others.end()) -
+                                             with_others.begin());
+    for_each_pair([&](int64_t) {
+        for (size_t d = 0; d < n; ++d) with_swept[d] += steps[swept] * steps[d];
+    });
     axes.clear();
     axes.push_back(swept);
     for (size_t d = 0; d < n; ++d)
         if (d != swept) axes.push_back(d);
-    const int64_t* with_swept = &together[swept * n];
-    std::stable_sort(axes.begin() + 1, axes.end(), [with_swept](size_t a, size_t b) {
+    std::stable_sort(axes.begin() + 1, axes.end(), [&with_swept](size_t a, size_t b) {
         return std::abs(with_swept[a]) > std::abs(with_swept[b]);
     });
 }
