@@ -12,7 +12,7 @@
 // worse than the query. The tests run on integer cells that keep the order of
 // the values, packed into 64-bit words; only a kept point that passes them is
 // compared in doubles. The queries are laid out in sweep order, the kept
-// points in tree order, so that both are read in sequence.
+// points leaf by leaf, so that both are read in sequence.
 #include <algorithm>
 #include <bit>
 #include <cstddef>
@@ -200,26 +200,25 @@ public:
         : dims_(dims), words_(words) {
         std::vector<KeyedIndex> entries, scratch;
         z_order<per_word>(cells, count, words, widths, entries, scratch);
-        slot_of_.resize(count);
         codes_.resize(count);
-        for (size_t s = 0; s < count; ++s) {
-            slot_of_[index_of(entries[s])] = static_cast<uint32_t>(s);
-            codes_[s] = key_of(entries[s]);
-        }
-        build(count);
+        for (size_t s = 0; s < count; ++s) codes_[s] = key_of(entries[s]);
+        std::vector<uint32_t> leaf_of_slot(count);
+        build(count, leaf_of_slot);
+        leaf_of_.resize(count);
+        for (size_t s = 0; s < count; ++s) leaf_of_[index_of(entries[s])] = leaf_of_slot[s];
         // Every cell above every other: nothing kept yet.
         std::vector<uint64_t> above(this->words(), 0);
         for (size_t d = 0; d < this->dims(); ++d)
             above[Layout::word_of(d)] |= Layout::above_every_cell << Layout::shift_of(d);
         minima_.resize(nodes_.size() * this->words());
         for (size_t i = 0; i < minima_.size(); ++i) minima_[i] = above[i % this->words()];
-        kept_.resize(count * this->words());  // passes no test: not yet kept
-        for (size_t i = 0; i < kept_.size(); ++i) kept_[i] = above[i % this->words()];
+        kept_.resize(count * this->words());
         kept_exact_.resize(count * this->dims());
+        filled_.assign(nodes_.size(), 0);
     }
 
-    uint32_t slot_of(uint32_t r) const { return slot_of_[r]; }
-    uint32_t leaf_of(uint32_t s) const { return leaf_of_[s]; }
+    // The leaf that holds the point at sweep position r.
+    uint32_t leaf_of(uint32_t r) const { return leaf_of_[r]; }
 
     // Whether a kept point is no worse than b in every coordinate of the tree;
     // q holds the cells of b.
@@ -231,7 +230,7 @@ public:
         // of the leaf's ancestors whose minima are no worse than b. Those
         // siblings are listed per leaf, nearest first; they seldom pass, so
         // the walk is a run of independent, well-predicted tests.
-        if (no_worse(&minima_[size_t{own_leaf} * words()], q) && leaf_covers(nodes_[own_leaf], q, b))
+        if (no_worse(&minima_[size_t{own_leaf} * words()], q) && leaf_covers(own_leaf, q, b))
             return true;
         const LeafPath path = paths_[own_leaf];
         for (uint32_t l = path.begin; l < path.end; ++l) {
@@ -241,12 +240,15 @@ public:
         return false;
     }
 
-    // Keeps the point in slot s. The minima are lowered from its leaf upwards,
-    // up to the first node that it does not lower: none above that one
-    // changes either.
-    void add(uint32_t s, const uint64_t* q, const double* b, uint32_t own_leaf) {
-        uint64_t* kept = kept_.data() + size_t{s} * words();
-        double* kept_exact = kept_exact_.data() + size_t{s} * dims();
+    // Keeps a point of leaf own_leaf. It takes the leaf's next slot, so that a
+    // leaf's kept points lie at its start and a scan reads them alone (the
+    // filter took 4 to 9 % less time than with scans over every slot). The
+    // minima are lowered from the leaf upwards, up to the first node that it
+    // does not lower: none above that one changes either.
+    void add(const uint64_t* q, const double* b, uint32_t own_leaf) {
+        const uint32_t t = nodes_[own_leaf].begin + filled_[own_leaf]++;
+        uint64_t* kept = kept_.data() + size_t{t} * words();
+        double* kept_exact = kept_exact_.data() + size_t{t} * dims();
         for (size_t w = 0; w < words(); ++w) kept[w] = q[w];
         for (size_t d = 0; d < dims(); ++d) kept_exact[d] = b[d];
         for (uint32_t v = own_leaf;; v = nodes_[v].parent) {
@@ -285,8 +287,9 @@ private:
         return all;
     }
 
-    bool leaf_covers(const Node& node, const uint64_t* q, const double* b) {
-        for (uint32_t t = node.begin; t < node.end; ++t)
+    bool leaf_covers(uint32_t v, const uint64_t* q, const double* b) {
+        const uint32_t begin = nodes_[v].begin, end = begin + filled_[v];
+        for (uint32_t t = begin; t < end; ++t)
             if (kept_covers(t, q, b)) {
                 witness_ = t;
                 return true;
@@ -303,9 +306,10 @@ private:
         size_t top = 0;
         stack[top++] = root;
         while (top > 0) {
-            const Node node = nodes_[stack[--top]];
+            const uint32_t v = stack[--top];
+            const Node node = nodes_[v];
             if (node.child == leaf) {
-                if (leaf_covers(node, q, b)) return true;
+                if (leaf_covers(v, q, b)) return true;
                 continue;
             }
             if (no_worse(&minima_[size_t{node.child + 1} * words()], q)) stack[top++] = node.child + 1;
@@ -316,8 +320,7 @@ private:
 
     // Iterative, so that nothing recurses; children are stored in pairs, and
     // every leaf lists the siblings of itself and its ancestors.
-    void build(size_t count) {
-        leaf_of_.resize(count);
+    void build(size_t count, std::vector<uint32_t>& leaf_of_slot) {
         nodes_.push_back(Node{0, static_cast<uint32_t>(count), leaf, 0});
         std::vector<uint32_t> pending{0};
         while (!pending.empty()) {
@@ -325,7 +328,7 @@ private:
             pending.pop_back();
             const Node node = nodes_[v];
             if (node.end - node.begin <= leaf_size) {
-                std::fill(leaf_of_.begin() + node.begin, leaf_of_.begin() + node.end, v);
+                std::fill(leaf_of_slot.begin() + node.begin, leaf_of_slot.begin() + node.end, v);
                 if (paths_.size() <= v) paths_.resize(size_t{v} + 1);
                 paths_[v].begin = static_cast<uint32_t>(siblings_.size());
                 for (uint32_t u = v; u != 0; u = nodes_[u].parent) siblings_.push_back(((u - 1) ^ 1) + 1);
@@ -353,15 +356,17 @@ private:
     }
 
     size_t dims_, words_;
-    std::vector<uint32_t> slot_of_;  // sweep position -> slot
-    std::vector<uint64_t> codes_;    // per slot: the Z-order code
-    std::vector<uint32_t> leaf_of_;  // per slot: its leaf
+    std::vector<uint64_t> codes_;    // per slot, in Z order: the code
+    std::vector<uint32_t> leaf_of_;  // per sweep position: the leaf of its point
     std::vector<Node> nodes_;        // the root first, then children in pairs
     std::vector<LeafPath> paths_;    // per leaf: its part of siblings_
     std::vector<uint32_t> siblings_;
     std::vector<uint64_t> minima_;   // per node: the smallest cell of each coordinate over kept points
-    std::vector<uint64_t> kept_;     // per slot: the cells once kept
-    std::vector<double> kept_exact_; // per slot: the coordinates once kept
+    // The points kept so far, each leaf's in the first filled_[leaf] of its
+    // slots, in the order kept: their cells and coordinates.
+    std::vector<uint64_t> kept_;
+    std::vector<double> kept_exact_;
+    std::vector<uint32_t> filled_;   // per leaf
     uint32_t witness_ = no_witness;  // the slot that last covered a query
 };
 
@@ -436,11 +441,10 @@ void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& k
     for (uint32_t r = 0; r < count; ++r) {
         const double* b = rows.data() + size_t{r} * dims;
         const uint64_t* q = cells.data() + size_t{r} * words;
-        const uint32_t s = tree.slot_of(r);
-        const uint32_t own_leaf = tree.leaf_of(s);
+        const uint32_t own_leaf = tree.leaf_of(r);
         if (tree.covered(q, b, own_leaf)) continue;
         keep[order[r]] = 1;
-        tree.add(s, q, b, own_leaf);
+        tree.add(q, b, own_leaf);
     }
 }
 
