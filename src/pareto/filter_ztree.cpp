@@ -384,7 +384,8 @@ private:
 void choose_axes(const double* points, size_t count, size_t n, std::vector<size_t>& axes) {
     const size_t samples = std::min(count, range_sample);
     std::vector<int64_t> steps(n);
-    // Per coordinate: the moves of the others in step with it, less those against it.
+    // Per coordinate, moves in step less moves against: those of all the
+    // others with it, and those of the swept one with it.
     std::vector<int64_t> with_others(n, 0), with_swept(n, 0);
     const auto for_each_pair = [&](auto&& visit) {
         for (size_t i = 1; i < samples; ++i) {
