@@ -200,10 +200,10 @@ public:
         : dims_(dims), words_(words) {
         std::vector<KeyedIndex> entries, scratch;
         z_order<per_word>(cells, count, words, widths, entries, scratch);
-        codes_.resize(count);
-        for (size_t s = 0; s < count; ++s) codes_[s] = key_of(entries[s]);
+        std::vector<uint64_t> codes(count);
+        for (size_t s = 0; s < count; ++s) codes[s] = key_of(entries[s]);
         std::vector<uint32_t> leaf_of_slot(count);
-        build(count, leaf_of_slot);
+        build(codes, leaf_of_slot);
         leaf_of_.resize(count);
         for (size_t s = 0; s < count; ++s) leaf_of_[index_of(entries[s])] = leaf_of_slot[s];
         // Every cell above every other: nothing kept yet.
@@ -320,7 +320,9 @@ private:
 
     // Iterative, so that nothing recurses; children are stored in pairs, and
     // every leaf lists the siblings of itself and its ancestors.
-    void build(size_t count, std::vector<uint32_t>& leaf_of_slot) {
+    // `codes` holds each slot's Z-order code; `leaf_of_slot` gets each slot's leaf.
+    void build(const std::vector<uint64_t>& codes, std::vector<uint32_t>& leaf_of_slot) {
+        const size_t count = codes.size();
         nodes_.push_back(Node{0, static_cast<uint32_t>(count), leaf, 0});
         std::vector<uint32_t> pending{0};
         while (!pending.empty()) {
@@ -336,15 +338,15 @@ private:
                 continue;
             }
             uint32_t middle;
-            const uint64_t differing = codes_[node.begin] ^ codes_[node.end - 1];
+            const uint64_t differing = codes[node.begin] ^ codes[node.end - 1];
             if (differing == 0) {
                 middle = node.begin + (node.end - node.begin) / 2;
             } else {
                 const uint64_t top_bit = uint64_t{1} << (std::bit_width(differing) - 1);
                 middle = static_cast<uint32_t>(
-                    std::partition_point(codes_.begin() + node.begin, codes_.begin() + node.end,
+                    std::partition_point(codes.begin() + node.begin, codes.begin() + node.end,
                                          [top_bit](uint64_t code) { return (code & top_bit) == 0; }) -
-                    codes_.begin());
+                    codes.begin());
             }
             const uint32_t child = static_cast<uint32_t>(nodes_.size());
             nodes_[v].child = child;
@@ -356,7 +358,6 @@ private:
     }
 
     size_t dims_, words_;
-    std::vector<uint64_t> codes_;    // per slot, in Z order: the code
     std::vector<uint32_t> leaf_of_;  // per sweep position: the leaf of its point
     std::vector<Node> nodes_;        // the root first, then children in pairs
     std::vector<LeafPath> paths_;    // per leaf: its part of siblings_
