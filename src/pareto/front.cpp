@@ -36,7 +36,8 @@ std::vector<double> shifted_values(const DataTable& table) {
 // option order), each candidate fed straight into its box. A box keeps the
 // first candidate that reached it, replaced by each later one that dominates
 // the current holder. N is the number of variables, or 0 when only known at
-// run time (`n`).
+// run time (`n`); Terms the length of the grid key's series (see
+// grid_coordinate_with).
 //
 // Candidates are keyed in small batches, and the hash slot of each is
 // prefetched before the batch is placed, in order: the slot table is larger
@@ -44,7 +45,7 @@ std::vector<double> shifted_values(const DataTable& table) {
 //
 // With two variables, candidates whose box the staircase shows to be beaten
 // are dropped before the lookup.
-template <size_t N>
+template <size_t N, int Terms>
 void fill_boxes(const double* front, size_t front_size, const double* options, size_t n_options,
                 size_t n, const GridScale& scale, BoxMap& boxes, BoxStaircase& staircase) {
     constexpr size_t batch = 16;
@@ -68,7 +69,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
             double* target = targets.data() + filled * n;
             uint64_t* key = keys.data() + filled * n;
             for (size_t k = 0; k < n; ++k) target[k] = parent[k] + option[k];
-            for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate(target[k], local_scale, log_table);
+            for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate_with<Terms>(target[k], local_scale, log_table);
             parents[filled] = p;
             choices[filled] = j;
             if (++j == n_options) {
@@ -129,23 +130,24 @@ void first_variable_range(const double* front, size_t front_size, const double* 
     high = front_high + option_high;
 }
 
+template <int Terms>
 void fill_boxes_for(size_t n, const double* front, size_t front_size, const double* options,
                     size_t n_options, const GridScale& scale, BoxMap& boxes, BoxStaircase& staircase) {
     switch (n) {
-        case 1: return fill_boxes<1>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 1: return fill_boxes<1, Terms>(front, front_size, options, n_options, n, scale, boxes, staircase);
         case 2: {
             double low, high;
             first_variable_range(front, front_size, options, n_options, n, low, high);
             const size_t candidates = candidate_count(front_size, n_options);
             reset_staircase(staircase, low, high, scale.g, candidates);
-            fill_boxes<2>(front, front_size, options, n_options, n, scale, boxes, staircase);
+            fill_boxes<2, Terms>(front, front_size, options, n_options, n, scale, boxes, staircase);
             return review_staircase(staircase, candidates);
         }
-        case 3: return fill_boxes<3>(front, front_size, options, n_options, n, scale, boxes, staircase);
-        case 4: return fill_boxes<4>(front, front_size, options, n_options, n, scale, boxes, staircase);
-        case 5: return fill_boxes<5>(front, front_size, options, n_options, n, scale, boxes, staircase);
-        case 6: return fill_boxes<6>(front, front_size, options, n_options, n, scale, boxes, staircase);
-        default: return fill_boxes<0>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 3: return fill_boxes<3, Terms>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 4: return fill_boxes<4, Terms>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 5: return fill_boxes<5, Terms>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        case 6: return fill_boxes<6, Terms>(front, front_size, options, n_options, n, scale, boxes, staircase);
+        default: return fill_boxes<0, Terms>(front, front_size, options, n_options, n, scale, boxes, staircase);
     }
 }
 
@@ -179,7 +181,10 @@ ResultArray build_front(const DataTable& table, double epsilon) {
         const size_t n_options = table.option_counts[stand];
         const double* options = shifted.data() + table.stands.first_option[stand] * n;
         reset_boxes(boxes, n, expected_boxes(front_size, n_options));
-        fill_boxes_for(n, front.data(), front_size, options, n_options, scale, boxes, staircase);
+        if (scale.two_terms)
+            fill_boxes_for<2>(n, front.data(), front_size, options, n_options, scale, boxes, staircase);
+        else
+            fill_boxes_for<4>(n, front.data(), front_size, options, n_options, scale, boxes, staircase);
 
         const size_t survivors = boxes.parents.size();
         mark_non_dominated(boxes.targets.data(), survivors, n, keep);

@@ -12,7 +12,13 @@ GridScale make_grid_scale(double epsilon) {
     GridScale scale;
     scale.g = std::log1p(epsilon);
     scale.inv_g = 1.0 / scale.g;
-    scale.absolute_margin = 1e-11 * scale.inv_g;
+    // Where a box spans at least 1e-5 in log1p, the series' error after two
+    // terms (below 2.5e-9) is covered by a margin of 1e-8, four times over;
+    // it sends at most one value in 500 at random to the exact path. Finer
+    // boxes take four terms, whose error 1e-11 covers a thousand times over.
+    // Two terms instead of four took 5 to 10 % off whole calls.
+    scale.two_terms = scale.g >= 1e-5;
+    scale.absolute_margin = (scale.two_terms ? 1e-8 : 1e-11) * scale.inv_g;
     // From g > 2e-11 on, the bracket's ends lie in (-1, 2^52) for every value
     // it takes (quotients from about -1e-5 up to log(1e300) / g < 3.5e13,
     // margins below 4): truncation is then defined and needs no test. Finer
