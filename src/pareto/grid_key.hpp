@@ -68,7 +68,7 @@ inline uint64_t grid_coordinate_with(double x, const GridScale& scale, const det
         const double log_u = exponent * 0.69314718055994530942 + (e.log_center + log1p_t);
         const double q = log_u * scale.inv_g;
         // The bracket covers every error of this approximation and of the
-        // library's log1p and division, with several orders of magnitude to spare.
+        // library's log1p and division, with room to spare (see make_grid_scale).
         const double margin = q * 1e-13 + scale.absolute_margin;
         const double low = q - margin;
         const double high = q + margin;
