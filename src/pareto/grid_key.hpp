@@ -17,7 +17,7 @@ namespace trelvik {
 struct GridScale {
     double g;      // log1p(epsilon)
     double inv_g;  // 1 / g, for the bracketing path
-    double absolute_margin;  // the part of the bracket that does not scale with the quotient
+    double absolute_margin;  // the bracket's half-width, less 1e-13 of the quotient with four terms
     bool bracketing;  // false when g is not a positive, finite, reciprocable number
     bool two_terms;   // the series for log1p stops after t^2 (coarse enough boxes)
 };
@@ -69,7 +69,7 @@ inline uint64_t grid_coordinate_with(double x, const GridScale& scale, const det
         const double q = log_u * scale.inv_g;
         // The bracket covers every error of this approximation and of the
         // library's log1p and division, with room to spare (see make_grid_scale).
-        const double margin = q * 1e-13 + scale.absolute_margin;
+        const double margin = Terms == 2 ? scale.absolute_margin : q * 1e-13 + scale.absolute_margin;
         const double low = q - margin;
         const double high = q + margin;
         // The scale bounds both ends to (-1, 2^52), where truncation is
