@@ -176,7 +176,6 @@ ResultArray build_front(const DataTable& table, double epsilon) {
     key_boxes(boxes, draw_box_hash_keys());
     BoxStaircase staircase;
     std::vector<uint8_t> keep;
-    std::vector<double> next_front;
     for (uint64_t stand = 1; stand < table.n_stands && front_size > 0; ++stand) {
         const size_t n_options = table.option_counts[stand];
         const double* options = shifted.data() + table.stands.first_option[stand] * n;
@@ -189,19 +188,20 @@ ResultArray build_front(const DataTable& table, double epsilon) {
         const size_t survivors = boxes.parents.size();
         mark_non_dominated(boxes.targets.data(), survivors, n, keep);
         const uint64_t front_begin = history.entries.size() - front_size;
-        next_front.resize(survivors * n);
         make_room(history, survivors);
+        // The kept targets move to the start of the boxes' own array, which
+        // then becomes the front: no copy into a fresh array, which would
+        // first be zero-filled. The old front's array is the boxes' next.
+        double* targets = boxes.targets.data();
         size_t kept = 0;
         for (size_t b = 0; b < survivors; ++b) {
             if (!keep[b]) continue;
-            const double* target = boxes.targets.data() + b * n;
-            double* member = next_front.data() + kept * n;
-            for (size_t k = 0; k < n; ++k) member[k] = target[k];
+            for (size_t k = 0; k < n; ++k) targets[kept * n + k] = targets[b * n + k];
             history.entries.push_back({front_begin + boxes.parents[b], boxes.choices[b]});
             ++kept;
         }
-        next_front.resize(kept * n);
-        front.swap(next_front);
+        boxes.targets.resize(kept * n);
+        front.swap(boxes.targets);
         front_size = kept;
         compact_if_due(history, front_size);
     }
