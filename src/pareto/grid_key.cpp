@@ -12,6 +12,11 @@ GridScale make_grid_scale(double epsilon) {
     GridScale scale;
     scale.g = std::log1p(epsilon);
     scale.inv_g = 1.0 / scale.g;
+    // From g > 2e-11 on, the bracket's ends lie in (-1, 2^52) for every value
+    // it takes (quotients from about -1e-3 up to log(1e300) / g < 3.5e13,
+    // margins below 4): truncation is then defined and needs no test. Finer
+    // scales take the exact path, as do zero, negative, infinite and NaN g.
+    scale.bracketing = scale.g > 2e-11 && scale.g < 1e300 && std::isfinite(scale.inv_g);
     // Where a box spans at least 1e-5 in log1p, the series stops after two
     // terms. Its error, below 2.49e-9, and the errors that grow with the
     // quotient (about 1e-15 of a logarithm below 710) stay under a margin of
@@ -20,13 +25,8 @@ GridScale make_grid_scale(double epsilon) {
     // box spans 1e-5. Finer boxes take four terms, whose error 1e-11 covers a
     // thousand times over, plus 1e-13 of the quotient. Two terms instead of
     // four took 5 to 10 % off whole calls.
-    scale.two_terms = scale.g >= 1e-5;
+    scale.two_terms = scale.bracketing && scale.g >= 1e-5;
     scale.absolute_margin = (scale.two_terms ? 1.1e-8 : 1e-11) * scale.inv_g;
-    // From g > 2e-11 on, the bracket's ends lie in (-1, 2^52) for every value
-    // it takes (quotients from about -1e-3 up to log(1e300) / g < 3.5e13,
-    // margins below 4): truncation is then defined and needs no test. Finer
-    // scales take the exact path, as do zero, negative, infinite and NaN g.
-    scale.bracketing = scale.g > 2e-11 && scale.g < 1e300 && std::isfinite(scale.inv_g);
     return scale;
 }
 

@@ -52,7 +52,8 @@ inline uint64_t grid_coordinate_with(double x, const GridScale& scale, const det
     // the bits of such doubles are exactly those up to the bits of 1e300
     // (negative values and NaN have larger ones; -0.0 takes the exact path).
     constexpr uint64_t bits_of_1e300 = std::bit_cast<uint64_t>(1e300);
-    if (scale.bracketing && std::bit_cast<uint64_t>(y) <= bits_of_1e300) {
+    // Two terms are chosen only for scales that bracket (make_grid_scale).
+    if ((Terms == 2 || scale.bracketing) && std::bit_cast<uint64_t>(y) <= bits_of_1e300) {
         const double u = 1.0 + y;
         const uint64_t bits = std::bit_cast<uint64_t>(u);
         const int exponent = static_cast<int>(bits >> 52) - 1023;
