@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "pareto/box_map.hpp"
 #include "pareto/box_staircase.hpp"
@@ -69,7 +70,16 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
             double* target = targets.data() + filled * n;
             uint64_t* key = keys.data() + filled * n;
             for (size_t k = 0; k < n; ++k) target[k] = parent[k] + option[k];
-            for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate_with<Terms>(target[k], local_scale, log_table);
+            // Spelled out per variable where N is known: compilers keep this
+            // loop rolled (its body holds a call), and the rolled loop cost
+            // 2 to 7 % of a whole call.
+            if constexpr (N != 0) {
+                [&]<size_t... K>(std::index_sequence<K...>) {
+                    ((key[K] = grid_coordinate_with<Terms>(target[K], local_scale, log_table)), ...);
+                }(std::make_index_sequence<N>{});
+            } else {
+                for (size_t k = 0; k < n; ++k) key[k] = grid_coordinate_with<Terms>(target[k], local_scale, log_table);
+            }
             parents[filled] = p;
             choices[filled] = j;
             if (++j == n_options) {
