@@ -10,7 +10,7 @@ namespace trelvik {
 namespace {
 
 void place_all(BoxMap& boxes) {
-    for (size_t box = 0; box < boxes.hashes.size(); ++box) {
+    for (size_t box = 0; box < boxes.count; ++box) {
         const uint64_t hash = boxes.hashes[box];
         uint64_t s = hash & boxes.mask;
         while (boxes.slots[s] != 0) s = (s + 1) & boxes.mask;
@@ -72,13 +72,25 @@ void key_boxes(BoxMap& boxes, const BoxHashKeys& keys) {
     boxes.displaced = 0;
 }
 
+namespace {
+
+// Room for `wanted` boxes in every per-box array, keeping the open ones.
+void make_box_room(BoxMap& boxes, size_t wanted) {
+    const size_t n = boxes.n_variables, open = boxes.count;
+    boxes.keys.reserve(wanted * n, open * n);
+    boxes.targets.reserve(wanted * n, open * n);
+    boxes.parents.reserve(wanted, open);
+    boxes.choices.reserve(wanted, open);
+    boxes.hashes.reserve(wanted, open);
+    boxes.room = wanted;
+}
+
+}  // namespace
+
 void reset_boxes(BoxMap& boxes, size_t n_variables, size_t expected) {
     boxes.n_variables = n_variables;
-    boxes.keys.clear();
-    boxes.targets.clear();
-    boxes.parents.clear();
-    boxes.choices.clear();
-    boxes.hashes.clear();
+    boxes.count = 0;
+    make_box_room(boxes, std::max<size_t>(expected, 16));
     size_t capacity = 16;
     while (capacity < 2 * expected && capacity < (size_t{1} << 40)) capacity *= 2;
     if (boxes.slots.size() == capacity)
@@ -88,22 +100,10 @@ void reset_boxes(BoxMap& boxes, size_t n_variables, size_t expected) {
     boxes.mask = capacity - 1;
 }
 
-void add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash, uint64_t s) {
-    const size_t n = boxes.n_variables;
-    const size_t box = boxes.hashes.size();
-    if (box >= UINT32_MAX - 1) throw std::bad_alloc();  // far beyond any memory anyway
-    // Element by element: for a few words, a library copy or fill costs more.
-    for (size_t k = 0; k < n; ++k) {
-        boxes.keys.push_back(key[k]);
-        boxes.targets.push_back(0.0);
-    }
-    boxes.parents.push_back(0);
-    boxes.choices.push_back(0);
-    boxes.hashes.push_back(hash);
-    if (2 * (box + 1) > boxes.slots.size())
-        grow_slots(boxes);
-    else
-        boxes.slots[s] = ((hash >> 32) << 32) | (box + 1);  // the empty slot that ended the probe
+void grow_box_room(BoxMap& boxes) {
+    // Box numbers are stored in 32 bits; far beyond any memory anyway.
+    if (boxes.count >= UINT32_MAX - 1) throw std::bad_alloc();
+    make_box_room(boxes, std::min<size_t>(2 * boxes.count + 16, UINT32_MAX - 1));
 }
 
 void grow_slots(BoxMap& boxes) {
@@ -119,7 +119,7 @@ void strengthen_if_probed_too_much(BoxMap& boxes, uint64_t lookups) {
         return;
     boxes.strong = true;
     const size_t n = boxes.n_variables;
-    for (size_t box = 0; box < boxes.hashes.size(); ++box)
+    for (size_t box = 0; box < boxes.count; ++box)
         boxes.hashes[box] = strong_hash(boxes.hash_keys.strong, boxes.keys.data() + box * n, n);
     std::fill(boxes.slots.begin(), boxes.slots.end(), 0);
     place_all(boxes);

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "pareto/raw_buffer.hpp"
+
 namespace trelvik {
 
 struct BoxHashKeys {
@@ -22,14 +24,19 @@ struct BoxHashKeys {
     uint64_t strong[2] = {};  // of SipHash-1-3
 };
 
+// The per-box arrays have room for `room` boxes, of which the first `count`
+// are open; a new box is a few plain stores. Its target, parent and choice
+// are written by the caller that opened it.
 struct BoxMap {
     size_t n_variables = 0;
-    std::vector<uint64_t> keys;     // per box: its grid key, n_variables entries
-    std::vector<double> targets;    // per box: the holder's target, n_variables entries
-    std::vector<uint64_t> parents;  // per box: the holder's parent, a position in the previous front
-    std::vector<uint64_t> choices;  // per box: the holder's option in this stage's stand
-    std::vector<uint64_t> hashes;   // per box: hash of its key, for rehashing
-    std::vector<uint64_t> slots;    // 0 when empty, else (hash >> 32) << 32 | (box + 1)
+    size_t count = 0;                 // boxes opened in this stage
+    size_t room = 0;                  // boxes every per-box array has room for
+    RawBuffer<uint64_t> keys;         // per box: its grid key, n_variables entries
+    RawBuffer<double> targets;        // per box: the holder's target, n_variables entries
+    RawBuffer<uint64_t> parents;      // per box: the holder's parent, a position in the previous front
+    RawBuffer<uint64_t> choices;      // per box: the holder's option in this stage's stand
+    RawBuffer<uint64_t> hashes;       // per box: hash of its key, for rehashing
+    std::vector<uint64_t> slots;      // 0 when empty, else (hash >> 32) << 32 | (box + 1)
     uint64_t mask = 0;
 
     BoxHashKeys hash_keys;
@@ -47,11 +54,16 @@ BoxHashKeys draw_box_hash_keys();
 void key_boxes(BoxMap& boxes, const BoxHashKeys& keys);
 
 // Empties the map for a stage that is expected to fill about `expected` boxes.
-// The hashing stays as it is.
+// The hashing stays as it is. The targets array may be swapped out between
+// stages for another of any capacity.
 void reset_boxes(BoxMap& boxes, size_t n_variables, size_t expected);
 
 // Doubles the slot array and reinserts every box.
 void grow_slots(BoxMap& boxes);
+
+// Room for twice as many boxes as are open, and 16 more; bad_alloc past
+// 2^32 - 2 boxes, whose numbers would not fit the slots.
+void grow_box_room(BoxMap& boxes);
 
 // Counts `lookups` more lookups, and switches to SipHash-1-3 when the lookups
 // so far visited far more slots than random keys would (on average at most
@@ -82,10 +94,23 @@ inline uint64_t hash_key(const BoxMap& boxes, const uint64_t* key, size_t n) {
 
 inline constexpr uint32_t new_box = UINT32_MAX;
 
-// Appends a box for `key`, whose probe for `hash` ended at the empty slot s.
-void add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash, uint64_t s);
+// Opens a box for `key`, whose probe for `hash` ended at the empty slot s.
+inline void add_box(BoxMap& boxes, const uint64_t* key, uint64_t hash, uint64_t s) {
+    const size_t n = boxes.n_variables;
+    const size_t box = boxes.count;
+    if (box == boxes.room) grow_box_room(boxes);
+    // Element by element: for a few words, a library copy costs more.
+    uint64_t* held = boxes.keys.data() + box * n;
+    for (size_t k = 0; k < n; ++k) held[k] = key[k];
+    boxes.hashes[box] = hash;
+    boxes.count = box + 1;
+    if (2 * (box + 1) > boxes.slots.size())
+        grow_slots(boxes);
+    else
+        boxes.slots[s] = ((hash >> 32) << 32) | (box + 1);  // the empty slot that ended the probe
+}
 
-// The box holding `key`, or new_box after appending a box for it (whose
+// The box holding `key`, or new_box after opening a box for it (whose
 // target, parent and choice the caller then fills). N is the map's number of
 // variables when the caller knows it at compile time, else 0.
 template <size_t N = 0>

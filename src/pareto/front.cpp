@@ -100,7 +100,7 @@ void fill_boxes(const double* front, size_t front_size, const double* options, s
             const uint32_t box = find_or_add_box<N>(boxes, keys.data() + c * n, hashes[c]);
             size_t index;
             if (box == new_box) {
-                index = boxes.parents.size() - 1;
+                index = boxes.count - 1;
                 if constexpr (N == 2)
                     if (staircase.active) staircase_add(staircase, keys.data() + c * n);
             } else {
@@ -176,7 +176,9 @@ ResultArray build_front(const DataTable& table, double epsilon) {
 
     // Stage 0: every option of the first stand, unboxed and unfiltered.
     const size_t first_count = table.option_counts[0];
-    std::vector<double> front(shifted.data(), shifted.data() + first_count * n);
+    RawBuffer<double> front;
+    front.reserve(first_count * n, 0);
+    std::copy(shifted.data(), shifted.data() + first_count * n, front.data());
     DesignHistory history;
     history.entries.reserve(first_count);
     for (size_t j = 0; j < first_count; ++j) history.entries.push_back({no_parent, j});
@@ -195,13 +197,13 @@ ResultArray build_front(const DataTable& table, double epsilon) {
         else
             fill_boxes_for<4>(n, front.data(), front_size, options, n_options, scale, boxes, staircase);
 
-        const size_t survivors = boxes.parents.size();
+        const size_t survivors = boxes.count;
         mark_non_dominated(boxes.targets.data(), survivors, n, keep);
         const uint64_t front_begin = history.entries.size() - front_size;
         make_room(history, survivors);
         // The kept targets move to the start of the boxes' own array, which
-        // then becomes the front: no copy into a fresh array, which would
-        // first be zero-filled. The old front's array is the boxes' next.
+        // then becomes the front: no copy into another array. The old
+        // front's array is the boxes' next.
         double* targets = boxes.targets.data();
         size_t kept = 0;
         for (size_t b = 0; b < survivors; ++b) {
@@ -210,8 +212,7 @@ ResultArray build_front(const DataTable& table, double epsilon) {
             history.entries.push_back({front_begin + boxes.parents[b], boxes.choices[b]});
             ++kept;
         }
-        boxes.targets.resize(kept * n);
-        front.swap(boxes.targets);
+        std::swap(front, boxes.targets);
         front_size = kept;
         compact_if_due(history, front_size);
     }

@@ -34,7 +34,7 @@ std::vector<uint64_t> fill(trelvik::BoxMap& boxes, const std::vector<uint64_t>& 
             if (pass == 1) EXPECT(box == i, "key %zu found in box %u", i, box);
             if (i % 16 == 15) trelvik::strengthen_if_probed_too_much(boxes, 16);
         }
-    return boxes.keys;
+    return std::vector<uint64_t>(boxes.keys.data(), boxes.keys.data() + boxes.count);
 }
 
 }  // namespace
