@@ -23,6 +23,7 @@
 
 #include "pareto/filter_order.hpp"
 #include "pareto/filters.hpp"
+#include "pareto/raw_buffer.hpp"
 
 namespace trelvik {
 
@@ -83,40 +84,42 @@ void keep_extreme(uint64_t* extremes, size_t last, uint64_t v, Before before) {
     extremes[at] = v;
 }
 
-// The cells of `count` rows of `dims` coordinates, `words` words per row;
-// `widths` gets, per coordinate, the bit width of its largest cell.
+// How one coordinate's values become cells: (bits - lowest) >> drop of
+// their order-keeping bits, clamped to [lowest, highest]; `width` is the bit
+// width of the largest cell.
+struct CellScale {
+    uint64_t lowest, highest;
+    int drop, width;
+};
+
+// The scale of coordinate `axis` of `count` points, from an even sample of
+// them in sweep order.
 template <size_t PerWord>
-void make_cells(const double* rows, size_t count, size_t dims, size_t words, std::vector<uint64_t>& cells,
-                std::vector<int>& widths) {
+CellScale cell_scale(const double* points, const uint32_t* order, size_t count, size_t n, size_t axis) {
     using Layout = CellLayout<PerWord>;
     const size_t samples = std::min(count, range_sample);
     const size_t trim = samples >= 16 ? range_trim : 0;
-    std::vector<uint64_t> lowest(dims), highest(dims);
-    std::vector<int> drop(dims);
-    widths.resize(dims);
-    for (size_t d = 0; d < dims; ++d) {
-        // The trim + 1 lowest and highest sampled values, each list sorted
-        // from its end of the range inwards.
-        uint64_t low[range_trim + 1], high[range_trim + 1];
-        std::fill_n(low, trim + 1, UINT64_MAX);
-        std::fill_n(high, trim + 1, uint64_t{0});
-        for (size_t i = 0; i < samples; ++i) {
-            const uint64_t bits = ordered_bits(rows[i * count / samples * dims + d]);
-            keep_extreme(low, trim, bits, std::less<uint64_t>());
-            keep_extreme(high, trim, bits, std::greater<uint64_t>());
-        }
-        lowest[d] = low[trim];
-        highest[d] = high[trim];
-        const int range_width = static_cast<int>(std::bit_width(highest[d] - lowest[d]));
-        drop[d] = std::max(0, range_width - Layout::cell_bits);
-        widths[d] = range_width - drop[d];
+    // The trim + 1 lowest and highest sampled values, each list sorted from
+    // its end of the range inwards.
+    uint64_t low[range_trim + 1], high[range_trim + 1];
+    std::fill_n(low, trim + 1, UINT64_MAX);
+    std::fill_n(high, trim + 1, uint64_t{0});
+    for (size_t i = 0; i < samples; ++i) {
+        const uint64_t bits = ordered_bits(points[size_t{order[i * count / samples]} * n + axis]);
+        keep_extreme(low, trim, bits, std::less<uint64_t>());
+        keep_extreme(high, trim, bits, std::greater<uint64_t>());
     }
-    cells.assign(count * words, 0);
-    for (size_t r = 0; r < count; ++r)
-        for (size_t d = 0; d < dims; ++d) {
-            const uint64_t bits = std::clamp(ordered_bits(rows[r * dims + d]), lowest[d], highest[d]);
-            cells[r * words + Layout::word_of(d)] |= ((bits - lowest[d]) >> drop[d]) << Layout::shift_of(d);
-        }
+    CellScale scale;
+    scale.lowest = low[trim];
+    scale.highest = high[trim];
+    const int range_width = static_cast<int>(std::bit_width(scale.highest - scale.lowest));
+    scale.drop = std::max(0, range_width - Layout::cell_bits);
+    scale.width = range_width - scale.drop;
+    return scale;
+}
+
+inline uint64_t cell_of(double value, const CellScale& scale) {
+    return (std::clamp(ordered_bits(value), scale.lowest, scale.highest) - scale.lowest) >> scale.drop;
 }
 
 // Whether every cell of p is at most the same cell of q: per word, one
@@ -157,35 +160,31 @@ constexpr size_t max_code_dims = 8;
 constexpr int code_bits = 22;
 
 // Z-order codes of the first `used` coordinates of the tree, from the top
-// bits of their cells, and the rows' indices sorted by them.
-template <size_t PerWord>
-void z_order(const std::vector<uint64_t>& cells, size_t count, size_t words, const std::vector<int>& widths,
-             std::vector<KeyedIndex>& entries, std::vector<KeyedIndex>& scratch) {
-    using Layout = CellLayout<PerWord>;
-    const size_t used = std::min(widths.size(), max_code_dims);
-    const int width = code_bits / static_cast<int>(used);  // at most 11
+// bits of their cells.
+struct ZCode {
+    size_t used;
+    int width;  // bits per coordinate, at most 11
     int drop[max_code_dims];
-    for (size_t d = 0; d < used; ++d) drop[d] = std::max(0, widths[d] - width);
-    // Each bit t of a byte moves to bit t * used.
-    uint64_t spread[256];
-    for (uint64_t v = 0; v < 256; ++v) {
-        spread[v] = 0;
-        for (size_t t = 0; t < 8; ++t) spread[v] |= ((v >> t) & 1) << (t * used);
-    }
-    entries.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        uint64_t code = 0;
-        for (size_t d = 0; d < used; ++d) {
-            const uint64_t cell =
-                ((cells[i * words + Layout::word_of(d)] >> Layout::shift_of(d)) & Layout::below_guard) >> drop[d];
-            uint64_t spread_cell = spread[cell & 255];
-            if (width > 8) spread_cell |= spread[(cell >> 8) & 255] << (8 * used);  // then used <= 2
-            code |= spread_cell << (used - 1 - d);
+    uint64_t spread[256];  // each bit t of a byte moved to bit t * used
+
+    explicit ZCode(const std::vector<CellScale>& scales) {
+        used = std::min(scales.size(), max_code_dims);
+        width = code_bits / static_cast<int>(used);
+        for (size_t d = 0; d < used; ++d) drop[d] = std::max(0, scales[d].width - width);
+        for (uint64_t v = 0; v < 256; ++v) {
+            spread[v] = 0;
+            for (size_t t = 0; t < 8; ++t) spread[v] |= ((v >> t) & 1) << (t * used);
         }
-        entries[i] = keyed_index(code, static_cast<uint32_t>(i));
     }
-    radix_sort(entries, scratch);
-}
+
+    // The part of a code that the cell of coordinate d < used gives.
+    uint64_t part(size_t d, uint64_t cell) const {
+        cell >>= drop[d];
+        uint64_t spread_cell = spread[cell & 255];
+        if (width > 8) spread_cell |= spread[(cell >> 8) & 255] << (8 * used);  // then used <= 2
+        return spread_cell << (used - 1 - d);
+    }
+};
 
 // D is the number of coordinates in the tree (n - 1), or 0 when known only at
 // run time; W the number of cell words per point (0: known at run time).
@@ -195,25 +194,20 @@ public:
     static constexpr size_t per_word = per_word_for(D);
     using Layout = CellLayout<per_word>;
 
-    ZTreeSweep(const std::vector<uint64_t>& cells, const std::vector<int>& widths, size_t count, size_t dims,
-               size_t words)
-        : dims_(dims), words_(words) {
-        std::vector<KeyedIndex> entries, scratch;
-        z_order<per_word>(cells, count, words, widths, entries, scratch);
-        std::vector<uint64_t> codes(count);
-        for (size_t s = 0; s < count; ++s) codes[s] = key_of(entries[s]);
-        std::vector<uint32_t> leaf_of_slot(count);
-        build(codes, leaf_of_slot);
+    // `entries` holds the sweep positions in Z order, with their codes.
+    ZTreeSweep(const std::vector<KeyedIndex>& entries, size_t dims, size_t words) : dims_(dims), words_(words) {
+        const size_t count = entries.size();
         leaf_of_.resize(count);
-        for (size_t s = 0; s < count; ++s) leaf_of_[index_of(entries[s])] = leaf_of_slot[s];
+        build(entries);
         // Every cell above every other: nothing kept yet.
         std::vector<uint64_t> above(this->words(), 0);
         for (size_t d = 0; d < this->dims(); ++d)
             above[Layout::word_of(d)] |= Layout::above_every_cell << Layout::shift_of(d);
         minima_.resize(nodes_.size() * this->words());
         for (size_t i = 0; i < minima_.size(); ++i) minima_[i] = above[i % this->words()];
-        kept_.resize(count * this->words());
-        kept_exact_.resize(count * this->dims());
+        // A leaf's slots are read only once filled.
+        kept_.reserve(count * this->words(), 0);
+        kept_exact_.reserve(count * this->dims(), 0);
         filled_.assign(nodes_.size(), 0);
     }
 
@@ -319,10 +313,11 @@ private:
     }
 
     // Iterative, so that nothing recurses; children are stored in pairs, and
-    // every leaf lists the siblings of itself and its ancestors.
-    // `codes` holds each slot's Z-order code; `leaf_of_slot` gets each slot's leaf.
-    void build(const std::vector<uint64_t>& codes, std::vector<uint32_t>& leaf_of_slot) {
-        const size_t count = codes.size();
+    // every leaf lists the siblings of itself and its ancestors. A node's
+    // slots are a range of `entries`, split where the highest bit in which
+    // their codes differ changes.
+    void build(const std::vector<KeyedIndex>& entries) {
+        const size_t count = entries.size();
         nodes_.push_back(Node{0, static_cast<uint32_t>(count), leaf, 0});
         std::vector<uint32_t> pending{0};
         while (!pending.empty()) {
@@ -330,7 +325,7 @@ private:
             pending.pop_back();
             const Node node = nodes_[v];
             if (node.end - node.begin <= leaf_size) {
-                std::fill(leaf_of_slot.begin() + node.begin, leaf_of_slot.begin() + node.end, v);
+                for (uint32_t s = node.begin; s < node.end; ++s) leaf_of_[index_of(entries[s])] = v;
                 if (paths_.size() <= v) paths_.resize(size_t{v} + 1);
                 paths_[v].begin = static_cast<uint32_t>(siblings_.size());
                 for (uint32_t u = v; u != 0; u = nodes_[u].parent) siblings_.push_back(((u - 1) ^ 1) + 1);
@@ -338,15 +333,15 @@ private:
                 continue;
             }
             uint32_t middle;
-            const uint64_t differing = codes[node.begin] ^ codes[node.end - 1];
+            const uint64_t differing = key_of(entries[node.begin]) ^ key_of(entries[node.end - 1]);
             if (differing == 0) {
                 middle = node.begin + (node.end - node.begin) / 2;
             } else {
                 const uint64_t top_bit = uint64_t{1} << (std::bit_width(differing) - 1);
                 middle = static_cast<uint32_t>(
-                    std::partition_point(codes.begin() + node.begin, codes.begin() + node.end,
-                                         [top_bit](uint64_t code) { return (code & top_bit) == 0; }) -
-                    codes.begin());
+                    std::partition_point(entries.begin() + node.begin, entries.begin() + node.end,
+                                         [top_bit](KeyedIndex e) { return (key_of(e) & top_bit) == 0; }) -
+                    entries.begin());
             }
             const uint32_t child = static_cast<uint32_t>(nodes_.size());
             nodes_[v].child = child;
@@ -365,8 +360,8 @@ private:
     std::vector<uint64_t> minima_;   // per node: the smallest cell of each coordinate over kept points
     // The points kept so far, each leaf's in the first filled_[leaf] of its
     // slots, in the order kept: their cells and coordinates.
-    std::vector<uint64_t> kept_;
-    std::vector<double> kept_exact_;
+    RawBuffer<uint64_t> kept_;
+    RawBuffer<double> kept_exact_;
     std::vector<uint32_t> filled_;   // per leaf
     uint32_t witness_ = no_witness;  // the slot that last covered a query
 };
@@ -427,19 +422,41 @@ void sweep(const double* points, size_t count, size_t n, std::vector<uint8_t>& k
         lexicographic_order(points, count, n, axes[0], order, scratch);
     }
     // The coordinates of the tree in sweep order, as doubles and as cells, so
-    // that the sweep reads its queries in sequence; the tree's points are
-    // the sweep positions.
+    // that the sweep reads its queries in sequence, and the Z-order codes of
+    // the cells, in one pass; the tree's points are the sweep positions.
     constexpr size_t per_word = per_word_for(D);
+    using Layout = CellLayout<per_word>;
     const size_t dims = n - 1, words = (dims + per_word - 1) / per_word;
-    std::vector<double> rows(count * dims);
+    std::vector<CellScale> scales(dims);
+    for (size_t d = 0; d < dims; ++d) scales[d] = cell_scale<per_word>(points, order.data(), count, n, axes[d + 1]);
+    const ZCode z(scales);
+    RawBuffer<double> rows;
+    RawBuffer<uint64_t> cells;
+    rows.reserve(count * dims, 0);
+    cells.reserve(count * words, 0);
+    std::vector<KeyedIndex> entries(count);
     for (size_t r = 0; r < count; ++r) {
         const double* point = points + size_t{order[r]} * n;
-        for (size_t d = 0; d < (D != 0 ? D : dims); ++d) rows[r * dims + d] = point[axes[d + 1]];
+        double* row = rows.data() + r * dims;
+        uint64_t* cell_row = cells.data() + r * words;
+        uint64_t word = 0, code = 0;
+        for (size_t d = 0; d < (D != 0 ? D : dims); ++d) {
+            row[d] = point[axes[d + 1]];
+            const uint64_t cell = cell_of(row[d], scales[d]);
+            word |= cell << Layout::shift_of(d);
+            if (d % per_word == per_word - 1 || d + 1 == dims) {  // the word is complete
+                cell_row[Layout::word_of(d)] = word;
+                word = 0;
+            }
+            if (d < z.used) code |= z.part(d, cell);
+        }
+        entries[r] = keyed_index(code, static_cast<uint32_t>(r));
     }
-    std::vector<uint64_t> cells;
-    std::vector<int> widths;
-    make_cells<per_word>(rows.data(), count, dims, words, cells, widths);
-    ZTreeSweep<D, W> tree(cells, widths, count, dims, words);
+    {
+        std::vector<KeyedIndex> scratch;
+        radix_sort(entries, scratch);
+    }
+    ZTreeSweep<D, W> tree(entries, dims, words);
     for (uint32_t r = 0; r < count; ++r) {
         const double* b = rows.data() + size_t{r} * dims;
         const uint64_t* q = cells.data() + size_t{r} * words;
