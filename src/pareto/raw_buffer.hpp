@@ -22,7 +22,6 @@ public:
     const T* data() const { return values_.get(); }
     T& operator[](size_t i) { return values_[i]; }
     const T& operator[](size_t i) const { return values_[i]; }
-    size_t capacity() const { return capacity_; }
 
     // Room for at least `needed` values, at least doubling when it grows;
     // the first `kept` values stay, the rest are unspecified.
