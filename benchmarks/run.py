@@ -19,14 +19,15 @@ How the figures are obtained:
   the garbage collector is run and switched off, the kernel's peak-RSS mark is
   reset (/proc/self/clear_refs), and the call is timed, by wall clock and by
   the CPU time of the process; the call is repeated (at most 5 times) until
-  2 s of CPU time are spent, and the best times are kept. The time per candidate is taken from the
-  CPU time, which other work on a shared machine disturbs far less than the
-  wall time. With --rounds R, the timed runs of all workloads are repeated
-  R - 1 times after the first pass, each round followed by another run of
-  the floor, and the best times and the lowest floor are kept: a slow spell
-  of a shared host that lasts through one workload's timing (seconds) then
-  no longer decides its figure. Peak memory is ru_maxrss after the first call minus the resident
-  size before it (without the reset, minus ru_maxrss before it).
+  2 s of CPU time are spent, and the best times are kept. The time per
+  candidate is taken from the CPU time, which other work on a shared machine
+  disturbs far less than the wall time. With --rounds R, the timed runs of
+  all workloads are repeated R - 1 times after the first pass, each round
+  followed by another run of the floor, and the best times and the lowest
+  floor are kept: a slow spell of a shared host that lasts through one
+  workload's timing (seconds) then no longer decides its figure. Peak memory
+  is ru_maxrss after the first call minus the resident size before it
+  (without the reset, minus ru_maxrss before it).
 * Stage statistics: the module reports no per-stage figures, so they are
   replayed in another fresh interpreter, never within the timed run. The
   engine is deterministic and works stand by stand, so the final front of the
