@@ -779,8 +779,8 @@ def model_level(obj, level):
         raise TypeError("'%s' object is not an instance of 'Sequence'" % type_name(type(obj)))
     try:
         _api.PyObject_Size(obj)
-    except BaseException as error:  # noqa: B036 - only a hint, unless a PanicException escapes
-        if type(error) is PANIC:
+    except BaseException as error:  # noqa: B036 - only a hint, unless it is no ordinary error
+        if type(error) is PANIC or not isinstance(error, Exception):
             raise
     iterator = iter(obj)
     items = []

@@ -1,3 +1,10 @@
+// Ownership rule of this file: every object read here is held by a strong
+// reference (a Ref, or the argument tuple or the keyword dictionary the call
+// owns) across every interpreter call that may run Python code, and that is
+// nearly all of them: an allocation can start a garbage collection whose
+// finalizers run anything, including code that drops items from the very
+// lists being converted. A borrowed pointer is used only where a comment
+// says why nothing can run while it is held.
 #include "bindings/convert.hpp"
 
 #include <algorithm>
@@ -12,8 +19,12 @@ namespace {
 
 constexpr Py_ssize_t n_parameters = 2;
 
-// The __qualname__ of a class as a str, or a stand-in when it cannot be read.
-Ref qualified_name(PyObject* type) {
+// The __qualname__ of the type of `object` as a str, or a stand-in when it
+// cannot be read.
+Ref qualified_type_name(PyObject* object) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+    Py_INCREF(type);
+    Ref owned_type(type);  // reading the name may run code that reassigns __class__
     PyObject* attribute = name_qualname();
     Ref name(attribute ? PyObject_GetAttr(type, attribute) : nullptr);
     if (name && PyUnicode_Check(name.get())) return name;
@@ -65,18 +76,15 @@ bool check_level(PyObject* object, Py_ssize_t* hint) {
         return false;
     }
     if (!PySequence_Check(object)) {
-        PyObject* sequence = sequence_class();
-        if (!sequence) {
-            if (PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
-            PyErr_WriteUnraisable(nullptr);
-            fail_check("could not import collections.abc.Sequence");
-        }
-        raise_type_mismatch(object, sequence);
+        raise_type_mismatch(object, "Sequence");  // collections.abc.Sequence
         return false;
     }
     *hint = PyObject_Size(object);
-    if (*hint < 0) {  // only a hint: a failing __len__ does not stop the conversion
+    if (*hint < 0) {
+        // Only a hint: an ordinary error of __len__ does not stop the
+        // conversion, but an interrupt or an exit request must reach the caller.
         resume_if_panic();
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
         PyErr_Clear();
         *hint = 0;
     }
@@ -93,18 +101,15 @@ void reserve_more(std::vector<T>& array, Py_ssize_t hint) {
     if (wanted > array.capacity()) array.reserve(std::max(wanted, 2 * array.capacity()));
 }
 
-// Calls visit(item) for every item that iterating `sequence` yields, in
-// order. Exact lists and tuples are read by index, which yields the same
-// items as their iterators, also when a visit changes the list.
+// Calls visit(item) for every item that iterating `sequence` (held by the
+// caller) yields, in order. Exact lists and tuples are read by index, which
+// yields the same items as their iterators, also when a visit changes the
+// list. Every item is held for the whole visit.
 template <class Visit>
 bool for_each_item(PyObject* sequence, Visit&& visit) {
     if (PyList_CheckExact(sequence)) {
         for (Py_ssize_t i = 0; i < PyList_Size(sequence); ++i) {
             PyObject* borrowed = PyList_GetItem(sequence, i);
-            if (PyFloat_CheckExact(borrowed)) {  // converting it runs no Python code
-                if (!visit(borrowed)) return false;
-                continue;
-            }
             Py_INCREF(borrowed);
             Ref item(borrowed);  // a visit may run code that drops it from the list
             if (!visit(item.get())) return false;
@@ -112,6 +117,8 @@ bool for_each_item(PyObject* sequence, Visit&& visit) {
         return true;
     }
     if (PyTuple_CheckExact(sequence)) {
+        // Borrowed, and sound: a tuple never drops its items, and the caller
+        // holds the tuple for the whole loop.
         const Py_ssize_t size = PyTuple_Size(sequence);
         for (Py_ssize_t i = 0; i < size; ++i)
             if (!visit(PyTuple_GetItem(sequence, i))) return false;
@@ -126,10 +133,33 @@ bool for_each_item(PyObject* sequence, Visit&& visit) {
     }
 }
 
+// Appends the values of an exact list that holds only exact floats, the
+// common option, without taking references: from taking an item to reading
+// its value no interpreter call is made, so no Python code can run and drop
+// it. Returns false, having appended an unspecified part, at the first item
+// that is not an exact float.
+bool append_exact_floats(PyObject* list, RawTable& table) {
+    const Py_ssize_t size = PyList_Size(list);
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        PyObject* borrowed = PyList_GetItem(list, i);
+        if (!PyFloat_CheckExact(borrowed)) return false;
+        table.values.push_back(PyFloat_AsDouble(borrowed));  // cannot fail for an exact float
+    }
+    return true;
+}
+
 bool convert_option(PyObject* option, RawTable& table) {
     Py_ssize_t hint;
     if (!check_level(option, &hint)) return false;
     reserve_more(table.values, hint);
+    if (PyList_CheckExact(option)) {
+        const size_t start = table.values.size();
+        if (append_exact_floats(option, table)) {
+            table.option_ends.push_back(table.values.size());
+            return true;
+        }
+        table.values.resize(start);  // something else in it: one item at a time
+    }
     const bool done = for_each_item(option, [&table](PyObject* item) {
         double value;
         if (!convert_double(item, &value)) return false;
@@ -169,6 +199,11 @@ bool bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs, 
         Py_ssize_t position = 0;
         PyObject *key, *value;
         while (PyDict_Next(kwargs, &position, &key, &value)) {
+            // The dictionary may be the caller's own (f(**d)), and code run
+            // by an allocation may change it: hold the entry while it is read.
+            Py_INCREF(key);
+            Py_INCREF(value);
+            Ref owned_key(key), owned_value(value);
             const int i = parameter_index(spec, key);
             if (i < 0) {
                 Ref text(PyObject_Str(key));
@@ -182,8 +217,7 @@ bool bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs, 
                              spec.function_name, spec.positional_names[i]);
                 return false;
             }
-            Py_INCREF(value);
-            slots[i] = Ref(value);
+            slots[i] = std::move(owned_value);
         }
     }
     if (!slots[0] || !slots[1]) {
@@ -219,7 +253,7 @@ bool convert_count(PyObject* object, uint32_t* value) {
         Ref index(PyNumber_Index(object));
         if (!index) return false;
         if (!PyLong_Check(index.get())) {
-            raise_type_mismatch(index.get(), reinterpret_cast<PyObject*>(&PyLong_Type));
+            raise_type_mismatch(index.get(), "int");
             return false;
         }
         wide = PyLong_AsUnsignedLongLong(index.get());
@@ -253,17 +287,14 @@ void argument_error(const char* name) {
     PyErr_SetObject(PyExc_TypeError, error.get());
 }
 
-void raise_type_mismatch(PyObject* object, PyObject* expected_class) {
-    Ref expected = qualified_name(expected_class);
-    if (!expected) return;
+void raise_type_mismatch(PyObject* object, const char* expected) {
     if (object == Py_None) {
-        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%U'", expected.get());
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
         return;
     }
-    Ref actual = qualified_name(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+    Ref actual = qualified_type_name(object);
     if (!actual) return;
-    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%U'", actual.get(),
-                 expected.get());
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", actual.get(), expected);
 }
 
 }  // namespace trelvik

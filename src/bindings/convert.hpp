@@ -30,7 +30,9 @@ bool convert_count(PyObject* object, uint32_t* value);
 // exception stays as it is.
 void argument_error(const char* name);
 
-// Sets "'{type}' object is not an instance of '{expected}'" as a TypeError.
-void raise_type_mismatch(PyObject* object, PyObject* expected_class);
+// Sets "'{type}' object is not an instance of '{expected}'" as a TypeError;
+// `expected` is the __qualname__ of the expected class, known in advance so
+// that no import or attribute read can fail on the way.
+void raise_type_mismatch(PyObject* object, const char* expected);
 
 }  // namespace trelvik

@@ -1,7 +1,6 @@
 #include "bindings/failure.hpp"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "bindings/once.hpp"
 
@@ -20,15 +19,29 @@ const char panic_doc[] =
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.\n";
 
-// A failure while a failure is being turned into an exception: nothing sound
-// is left to do.
-[[noreturn]] void abort_at_boundary(const char* detail) {
-    write_check_report(detail, std::source_location::current());
-    write_check_report("uncaught panic at ffi boundary", std::source_location::current());
-    std::abort();
+// The class PanicException, or its argument, could not be made (out of
+// memory, at the recursion limit, ...) while an internal check failure was
+// being raised. The caller gets the error that stopped it, with the check's
+// message as a note (shown under the traceback from 3.11 on); the class is
+// tried again at the next failure. Nothing here may fail in turn: a failure
+// to attach the note leaves the error without it.
+void raise_without_panic_class(const std::string& message) {
+    if (!PyErr_Occurred())
+        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    FetchedError pending = FetchedError::fetch();
+    if (pending.value) {
+        const std::string note = "trelvik: could not raise PanicException for a failed internal check: " + message;
+        Ref text(PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
+        Ref notes(text ? PyObject_GetAttrString(pending.value.get(), "__notes__") : nullptr);
+        if (!notes && text && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+            PyErr_Clear();
+            notes = Ref(PyList_New(0));
+            if (notes && PyObject_SetAttrString(pending.value.get(), "__notes__", notes.get()) < 0) notes = Ref();
+        }
+        if (!notes || !PyList_Check(notes.get()) || PyList_Append(notes.get(), text.get()) < 0) PyErr_Clear();
+    }
+    pending.restore();
 }
-
-bool memory_error_pending() { return PyErr_ExceptionMatches(PyExc_MemoryError) != 0; }
 
 // UTF-8 text of str(object), or `fallback` when that fails (the failure is cleared).
 std::string text_of(PyObject* object, const char* fallback) {
@@ -56,15 +69,12 @@ PyObject* panic_exception_type() {
 
 void raise_panic(const std::string& message) {
     PyObject* type = panic_exception_type();
-    if (!type) {
-        if (memory_error_pending()) return;
-        abort_at_boundary("Failed to initialize new exception type.");
-    }
-    Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    Ref text(type ? PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size()))
+                  : nullptr);
     Ref args(text ? PyTuple_New(1) : nullptr);
     if (!args) {
-        if (memory_error_pending()) return;
-        abort_at_boundary("could not build the message of a PanicException");
+        raise_without_panic_class(message);
+        return;
     }
     PyTuple_SetItem(args.get(), 0, text.release());
     PyErr_SetObject(type, args.get());
@@ -102,7 +112,7 @@ void resume_if_panic() {
 }
 
 PyObject* object_creation_failed() {
-    if (PyErr_Occurred() && memory_error_pending()) return nullptr;
+    if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) return nullptr;
     if (!PyErr_Occurred())
         PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     PyErr_WriteUnraisable(nullptr);

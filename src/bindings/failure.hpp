@@ -31,7 +31,9 @@ struct FetchedError {
 // exception set if it cannot be created.
 PyObject* panic_exception_type();
 
-// Makes PanicException(message) the pending exception.
+// Makes PanicException(message) the pending exception. If the class cannot
+// be created, the error that stopped it is left pending instead, with the
+// message attached as a note.
 void raise_panic(const std::string& message);
 
 // Called after a failed interpreter call, with its exception pending. If that

@@ -25,16 +25,30 @@ Ref all_list(PyObject* module) {
         return all;
     }
     if (!PyList_Check(all.get())) {
-        raise_type_mismatch(all.get(), reinterpret_cast<PyObject*>(&PyList_Type));
+        raise_type_mismatch(all.get(), "list");
         return Ref();
     }
     return all;
 }
 
+// The result class, PanicException and the cached names are made once for
+// the whole process. A sub-interpreter must not share them (its objects may
+// even come from an allocator of its own), so the module refuses to load
+// anywhere but in the main interpreter, whose identifier is always 0.
+bool refuse_sub_interpreter() {
+    if (PyInterpreterState_GetID(PyInterpreterState_Get()) == 0) return false;
+    PyErr_SetString(PyExc_ImportError,
+                    "trelvik can only be imported in the main interpreter, not in a sub-interpreter: "
+                    "its classes are shared by the whole process. Import it in the main interpreter "
+                    "(under mod_wsgi: WSGIApplicationGroup %{GLOBAL}).");
+    return true;
+}
+
 int module_exec(PyObject* module) {
+    if (refuse_sub_interpreter()) return -1;
     return raising_guard<int>(-1, [module] {
         if (!PyModule_Check(module)) {
-            raise_type_mismatch(module, reinterpret_cast<PyObject*>(&PyModule_Type));
+            raise_type_mismatch(module, "module");
             return -1;
         }
         if (!register_solution_class(module)) return -1;
@@ -49,7 +63,7 @@ int module_exec(PyObject* module) {
             Ref name(PyObject_GetAttr(function.get(), name_attribute));
             if (!name) return -1;
             if (!PyUnicode_Check(name.get())) {
-                raise_type_mismatch(name.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type));
+                raise_type_mismatch(name.get(), "str");
                 return -1;
             }
             if (!module_add(module, name.get(), function.get())) return -1;

@@ -1,5 +1,4 @@
-// Interned attribute names and other interpreter objects cached for the life
-// of the process.
+// Interned attribute names, cached for the life of the process.
 #pragma once
 
 #include "bindings/python.hpp"
@@ -11,8 +10,5 @@ PyObject* name_all();       // "__all__"
 PyObject* name_name();      // "__name__"
 PyObject* name_qualname();  // "__qualname__"
 PyObject* name_module();    // "__module__"
-
-// The class collections.abc.Sequence (borrowed), or nullptr with an exception set.
-PyObject* sequence_class();
 
 }  // namespace trelvik

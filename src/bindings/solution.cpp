@@ -1,6 +1,6 @@
 #include "bindings/solution.hpp"
 
-#include <new>
+#include <utility>
 
 #include "bindings/failure.hpp"
 #include "bindings/module.hpp"
@@ -11,19 +11,22 @@ namespace trelvik {
 
 namespace {
 
+// The interpreter allocates instances zero-filled, and Python code can make
+// one that the module never fills (the class is mutable: its __new__ can be
+// replaced). So the record holds only a pointer, which zero-filled is null
+// and reads as a design with empty vectors.
 struct SolutionObject {
     PyObject_HEAD
-    std::vector<uint64_t> design_vector;
-    std::vector<double> target_vector;
+    ResultPair* pair;  // owned; null when never filled
 };
 
 SolutionObject* as_solution(PyObject* self) { return reinterpret_cast<SolutionObject*>(self); }
 
 template <class Value, class Convert>
-PyObject* list_of(const std::vector<Value>& values, Convert convert) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+PyObject* list_of(const Value* values, size_t size, Convert convert) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(size)));
     if (!list) return object_creation_failed();
-    for (size_t i = 0; i < values.size(); ++i) {
+    for (size_t i = 0; i < size; ++i) {
         PyObject* item = convert(values[i]);
         if (!item) return object_creation_failed();
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
@@ -33,14 +36,17 @@ PyObject* list_of(const std::vector<Value>& values, Convert convert) {
 
 PyObject* get_design_vector(PyObject* self, void*) {
     return raising_guard<PyObject*>(nullptr, [self] {
-        return list_of(as_solution(self)->design_vector,
+        const ResultPair* pair = as_solution(self)->pair;
+        return list_of(pair ? pair->design_vector.data() : nullptr, pair ? pair->design_vector.size() : 0,
                        [](uint64_t v) { return PyLong_FromUnsignedLongLong(v); });
     });
 }
 
 PyObject* get_target_vector(PyObject* self, void*) {
     return raising_guard<PyObject*>(nullptr, [self] {
-        return list_of(as_solution(self)->target_vector, [](double v) { return PyFloat_FromDouble(v); });
+        const ResultPair* pair = as_solution(self)->pair;
+        return list_of(pair ? pair->target_vector.data() : nullptr, pair ? pair->target_vector.size() : 0,
+                       [](double v) { return PyFloat_FromDouble(v); });
     });
 }
 
@@ -66,9 +72,7 @@ PyObject* refuse_new(PyTypeObject* subtype, PyObject*, PyObject*) {
 
 void solution_dealloc(PyObject* self) {
     silent_guard([self] {
-        SolutionObject* solution = as_solution(self);
-        solution->design_vector.~vector();
-        solution->target_vector.~vector();
+        delete std::exchange(as_solution(self)->pair, nullptr);
         PyTypeObject* type = Py_TYPE(self);
         Py_INCREF(type);
         auto free_instance = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
@@ -138,12 +142,12 @@ PyObject* new_solution(ResultPair&& pair) {
         PyErr_WriteUnraisable(nullptr);
         fail_check("failed to create type object for `ParetoFrontSolution`");
     }
-    PyObject* object = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
+    Ref object(PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0));
     if (!object) return nullptr;  // the pair is released by its owner
-    SolutionObject* solution = as_solution(object);
-    new (&solution->design_vector) std::vector<uint64_t>(std::move(pair.design_vector));
-    new (&solution->target_vector) std::vector<double>(std::move(pair.target_vector));
-    return object;
+    // Moves the two vectors, copying no value; a failure to allocate leaves
+    // the instance empty, and dropping it is sound.
+    as_solution(object.get())->pair = new ResultPair(std::move(pair));
+    return object.release();
 }
 
 }  // namespace trelvik
