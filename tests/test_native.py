@@ -3,8 +3,9 @@
 They test pieces that Python cannot reach directly: the ChaCha block function
 against the RFC 8439 vectors, the fast non-dominated filter against the plain
 archive, the bracketing path of the grid key against the exact formula,
-compaction of the design history, and the box map under keys crafted to
-collide for one hash seed.
+compaction of the design history, the box map under keys crafted to collide
+for one hash seed, and the memory limit of a control group read from fake
+/proc and /sys folders.
 """
 import os
 import pathlib
@@ -64,7 +65,8 @@ def engine_objects(tmp_path_factory):
 
 
 @pytest.mark.parametrize(
-    "name", ["box_map_seeding", "chacha_vectors", "filter_vs_archive", "grid_key_bracket", "history_compaction"]
+    "name", ["box_map_seeding", "cgroup_limit", "chacha_vectors", "filter_vs_archive", "grid_key_bracket",
+             "history_compaction"]
 )
 def test_native(name, engine_objects, tmp_path):
     binary = tmp_path / (name + EXE)

@@ -53,10 +53,11 @@ def test_fork_pool_workers_draw_distinct_designs():
 
 EXIT_WITH_DAEMON = textwrap.dedent(
     """
-    import builtins, sys, threading, time
+    import gc, sys, threading, time
     import trelvik
 
     started = threading.Event()
+    DATA = [[[1.0]], [[2.0]]]
 
     def let_go():  # gives up the interpreter lock every millisecond, for seconds
         started.set()
@@ -71,14 +72,14 @@ EXIT_WITH_DAEMON = textwrap.dedent(
     def call():
         trelvik.find_pareto_front([[[Slow()]], [[1.0]]], 0.1)
 
-    def fill():  # inside the first fill of a cache
-        real_import = builtins.__import__
-        def slow_import(name, *args, **kwargs):
-            if name == "collections.abc":
+    def fill():  # inside the first creation of PanicException (on 3.9 to 3.11)
+        def inside_fill(phase, info):
+            if phase == "start" and threading.current_thread() is not threading.main_thread():
+                gc.callbacks.clear()
                 let_go()
-            return real_import(name, *args, **kwargs)
-        builtins.__import__ = slow_import
-        trelvik.find_pareto_front(5, 0.1)
+        gc.callbacks.append(inside_fill)
+        gc.set_threshold(1)
+        trelvik.find_pareto_front(DATA, 0.0)
 
     threading.Thread(target={"call": call, "fill": fill}[sys.argv[1]], daemon=True).start()
     started.wait()  # the main thread ends; the daemon wakes while the interpreter finalises
@@ -132,3 +133,60 @@ def test_reentered_fill_keeps_one_panic_class():
         done = subprocess.run([sys.executable, "-c", REENTER_DURING_FILL, str(threshold)],
                               capture_output=True, text=True, timeout=60)
         assert done.stdout.strip() == "True", (threshold, done.stdout, done.stderr[-2000:])
+
+
+def memory_cgroup_folder():
+    """The folder of this process's memory control group (v2, or v1's memory
+    hierarchy), where a child group can be made; None where there is none."""
+    try:
+        with open("/proc/self/cgroup") as lines:
+            groups = [line.rstrip("\n").split(":", 2) for line in lines]
+    except OSError:
+        return None
+    for _, controllers, path in groups:
+        if "memory" in controllers.split(","):
+            return "/sys/fs/cgroup/memory" + path
+    for hierarchy, controllers, path in groups:
+        if hierarchy == "0" and not controllers:
+            return "/sys/fs/cgroup" + path
+    return None
+
+
+OVER_THE_LIMIT = """
+import trelvik
+try:
+    trelvik.create_random_points([[[1.0]], [[2.0]]], 5_000_000)  # about 1 GB of results
+    print("drawn")
+except MemoryError:
+    print("MemoryError")
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="control groups are Linux's")
+def test_memory_refusal_sees_the_control_group_limit():
+    """In a group limited to 256 MiB, a request that fits the machine but not
+    the group is refused with MemoryError, not killed by the kernel."""
+    parent = memory_cgroup_folder()
+    folder = f"{parent}/trelvik-test-{os.getpid()}"
+    limit = 256 * 2**20
+    try:
+        os.mkdir(folder)
+    except (OSError, TypeError) as error:
+        pytest.skip(f"cannot make a control group here: {error}")
+    try:
+        limit_file = "memory.max" if os.path.exists(f"{folder}/memory.max") else "memory.limit_in_bytes"
+        try:
+            with open(f"{folder}/{limit_file}", "w") as out:
+                out.write(str(limit))
+        except OSError as error:
+            pytest.skip(f"cannot limit a control group here: {error}")
+
+        def enter_group():
+            with open(f"{folder}/cgroup.procs", "w") as procs:
+                procs.write(str(os.getpid()))
+
+        done = subprocess.run([sys.executable, "-c", OVER_THE_LIMIT], preexec_fn=enter_group,
+                              capture_output=True, text=True, timeout=120)
+        assert (done.returncode, done.stdout.strip()) == (0, "MemoryError"), done.stderr[-2000:]
+    finally:
+        os.rmdir(folder)

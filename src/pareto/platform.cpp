@@ -1,7 +1,12 @@
 #include "pareto/platform.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+#include <vector>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -52,7 +57,106 @@ using GenRandomFunction = LONG(WINAPI*)(void*, PUCHAR, ULONG, ULONG);
 using ThreadDescriptionFunction = HRESULT(WINAPI*)(HANDLE, PWSTR*);
 #endif
 
+// A mount of a control group hierarchy that holds the memory controller.
+struct CgroupMount {
+    std::string root;         // the hierarchy's folder that is mounted
+    std::string mount_point;  // where it is mounted
+    bool v2;
+};
+
+// A path field of /proc/self/mountinfo, whose spaces and other special
+// characters are written as octal escapes (\040).
+std::string unescape_mount_path(const std::string& field) {
+    std::string path;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            path += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            path += field[i];
+        }
+    }
+    return path;
+}
+
+// The cgroup2 mount and the cgroup v1 mount of the memory controller.
+std::vector<CgroupMount> cgroup_mounts(const std::string& root) {
+    std::vector<CgroupMount> mounts;
+    std::ifstream mountinfo(root + "/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mountinfo, line)) {
+        // id parent major:minor root mount-point options [optional...] - type source super-options
+        std::istringstream fields(line);
+        std::string id, parent, device, mount_root, mount_point, field;
+        fields >> id >> parent >> device >> mount_root >> mount_point;
+        while (fields >> field && field != "-") {
+        }
+        std::string type, source, options;
+        fields >> type >> source >> options;
+        const bool v1_memory = type == "cgroup" && ("," + options + ",").find(",memory,") != std::string::npos;
+        if (type == "cgroup2" || v1_memory)
+            mounts.push_back({unescape_mount_path(mount_root), unescape_mount_path(mount_point), type == "cgroup2"});
+    }
+    return mounts;
+}
+
+// The process's path in the v2 hierarchy ("0::path") or in the v1 hierarchy
+// of the memory controller ("n:...,memory,...:path"); empty when absent.
+std::string cgroup_path(const std::string& root, bool v2) {
+    std::ifstream cgroups(root + "/proc/self/cgroup");
+    std::string line;
+    while (std::getline(cgroups, line)) {
+        const size_t first = line.find(':'), second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const bool match = v2 ? line.compare(0, first, "0") == 0 && controllers.empty()
+                              : ("," + controllers + ",").find(",memory,") != std::string::npos;
+        if (match) return line.substr(second + 1);
+    }
+    return "";
+}
+
+// The limit in a memory.max or memory.limit_in_bytes file; 0 for none ("max",
+// a missing file or anything that is not a number).
+uint64_t read_limit(const std::string& file) {
+    std::ifstream in(file);
+    std::string text;
+    if (!(in >> text)) return 0;
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
 }  // namespace
+
+uint64_t cgroup_memory_limit(const std::string& root) {
+    uint64_t smallest = 0;
+    for (const CgroupMount& mount : cgroup_mounts(root)) {
+        const std::string path = cgroup_path(root, mount.v2);
+        if (path.empty()) continue;
+        // The process's folder below the mount point. Where the mounted part
+        // of the hierarchy does not hold that path (a container's own cgroup
+        // namespace shows it as "/"), the mount point itself is its folder.
+        std::string relative;
+        if (mount.root == "/") {
+            relative = path;
+        } else if (path.compare(0, mount.root.size(), mount.root) == 0 &&
+                   (path.size() == mount.root.size() || path[mount.root.size()] == '/')) {
+            relative = path.substr(mount.root.size());
+        }
+        while (!relative.empty() && relative.back() == '/') relative.pop_back();
+        // Every ancestor's limit applies too: walk up to the mount point.
+        const char* file = mount.v2 ? "/memory.max" : "/memory.limit_in_bytes";
+        for (;;) {
+            const uint64_t limit = read_limit(root + mount.mount_point + relative + file);
+            if (limit != 0 && (smallest == 0 || limit < smallest)) smallest = limit;
+            if (relative.empty()) break;
+            const size_t slash = relative.rfind('/');
+            relative.erase(slash == std::string::npos ? 0 : slash);
+        }
+    }
+    return smallest;
+}
 
 bool system_random_bytes(void* buffer, size_t size) {
     auto* out = static_cast<unsigned char*>(buffer);
@@ -111,7 +215,9 @@ uint64_t memory_and_swap_bytes() {
 #elif defined(__linux__)
     struct sysinfo info;
     if (sysinfo(&info) != 0) return 0;
-    return (uint64_t{info.totalram} + uint64_t{info.totalswap}) * info.mem_unit;
+    const uint64_t machine = (uint64_t{info.totalram} + uint64_t{info.totalswap}) * info.mem_unit;
+    const uint64_t group = cgroup_memory_limit("");
+    return group != 0 ? std::min(machine, group) : machine;
 #elif defined(__APPLE__)
     uint64_t memory = 0;
     size_t length = sizeof memory;

@@ -18,9 +18,17 @@ bool system_random_bytes(void* buffer, size_t size);
 // it with the value it was made under. Always 0 where there is no fork.
 uint64_t fork_generation();
 
-// Physical memory plus swap (the page file on Windows), in bytes; 0 when the
-// system does not tell.
+// Physical memory plus swap (the page file on Windows), in bytes, or the
+// memory limit of the process's control group (a container's limit on Linux)
+// when that is smaller; 0 when the system does not tell.
 uint64_t memory_and_swap_bytes();
+
+// The smallest memory limit set on the calling process's control group or
+// any of its ancestors, under cgroup v2 (memory.max) or v1
+// (memory.limit_in_bytes), read from the files below `root` ("" for the
+// system's own; tests pass a folder of their own); 0 when none is set or
+// there are no control groups.
+uint64_t cgroup_memory_limit(const std::string& root);
 
 // The calling thread's name ("" when it has none) and its identifier as the
 // operating system's tools show it.
