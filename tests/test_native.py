@@ -16,7 +16,7 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 NATIVE = ROOT / "tests" / "native"
-ENGINE = sorted((ROOT / "src" / "pareto").glob("*.cpp"))
+ENGINE = sorted(source for part in ("core", "random", "engine") for source in (ROOT / "src" / part).rglob("*.cpp"))
 EXE = ".exe" if os.name == "nt" else ""
 
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "expect.hpp"
-#include "pareto/box_map.hpp"
+#include "engine/box_map.hpp"
 
 namespace {
 

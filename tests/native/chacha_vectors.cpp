@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "expect.hpp"
-#include "pareto/chacha.hpp"
+#include "random/chacha.hpp"
 
 namespace {
 

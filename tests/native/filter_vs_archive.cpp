@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "expect.hpp"
-#include "pareto/nondominated.hpp"
+#include "engine/filters/nondominated.hpp"
 
 namespace {
 

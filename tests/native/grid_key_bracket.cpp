@@ -5,8 +5,8 @@
 #include <random>
 
 #include "expect.hpp"
-#include "pareto/check.hpp"
-#include "pareto/grid_key.hpp"
+#include "core/check.hpp"
+#include "engine/grid_key.hpp"
 
 int main() {
     std::mt19937_64 rng(7);

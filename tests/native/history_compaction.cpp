@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "expect.hpp"
-#include "pareto/design_history.hpp"
+#include "engine/design_history.hpp"
 
 int main() {
     std::mt19937_64 rng(11);

@@ -27,10 +27,10 @@
 #include <variant>
 #include <vector>
 
-#include "pareto/check.hpp"
-#include "pareto/data_table.hpp"
-#include "pareto/front.hpp"
-#include "pareto/grid_key.hpp"
+#include "core/check.hpp"
+#include "core/data_table.hpp"
+#include "engine/front.hpp"
+#include "engine/grid_key.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "pareto/nondominated.hpp"
+#include "engine/filters/nondominated.hpp"
 
-#include "pareto/filters.hpp"
+#include "engine/filters/filters.hpp"
 
 namespace trelvik {
 

@@ -1,10 +1,10 @@
-#include "pareto/grid_key.hpp"
+#include "engine/grid_key.hpp"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "pareto/check.hpp"
+#include "core/check.hpp"
 
 namespace trelvik {
 

@@ -1,4 +1,4 @@
-#include "pareto/platform.hpp"
+#include "core/platform.hpp"
 
 #include <atomic>
 #include <cerrno>

@@ -21,9 +21,9 @@
 #include <functional>
 #include <vector>
 
-#include "pareto/filter_order.hpp"
-#include "pareto/filters.hpp"
-#include "pareto/raw_buffer.hpp"
+#include "core/raw_buffer.hpp"
+#include "engine/filters/filter_order.hpp"
+#include "engine/filters/filters.hpp"
 
 namespace trelvik {
 

@@ -1,11 +1,11 @@
-#include "pareto/check.hpp"
+#include "core/check.hpp"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "pareto/platform.hpp"
+#include "core/platform.hpp"
 
 namespace trelvik {
 

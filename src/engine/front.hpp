@@ -4,8 +4,8 @@
 // candidates that no other one dominates.
 #pragma once
 
-#include "pareto/data_table.hpp"
-#include "pareto/result.hpp"
+#include "core/data_table.hpp"
+#include "core/result.hpp"
 
 namespace trelvik {
 

@@ -1,8 +1,8 @@
-#include "pareto/design_history.hpp"
+#include "engine/design_history.hpp"
 
 #include <algorithm>
 
-#include "pareto/check.hpp"
+#include "core/check.hpp"
 
 namespace trelvik {
 

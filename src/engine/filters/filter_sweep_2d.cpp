@@ -2,8 +2,8 @@
 // second coordinate beats that of every point before it.
 #include <cmath>
 
-#include "pareto/filter_order.hpp"
-#include "pareto/filters.hpp"
+#include "engine/filters/filter_order.hpp"
+#include "engine/filters/filters.hpp"
 
 namespace trelvik {
 

@@ -1,9 +1,9 @@
-#include "pareto/chacha.hpp"
+#include "random/chacha.hpp"
 
 #include <cstring>
 
-#include "pareto/check.hpp"
-#include "pareto/platform.hpp"
+#include "core/check.hpp"
+#include "core/platform.hpp"
 
 namespace trelvik {
 

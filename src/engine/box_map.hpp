@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pareto/raw_buffer.hpp"
+#include "core/raw_buffer.hpp"
 
 namespace trelvik {
 

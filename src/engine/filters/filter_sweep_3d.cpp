@@ -5,8 +5,8 @@
 #include <cmath>
 #include <numeric>
 
-#include "pareto/filter_order.hpp"
-#include "pareto/filters.hpp"
+#include "engine/filters/filter_order.hpp"
+#include "engine/filters/filters.hpp"
 
 namespace trelvik {
 

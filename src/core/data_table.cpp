@@ -1,4 +1,4 @@
-#include "pareto/data_table.hpp"
+#include "core/data_table.hpp"
 
 namespace trelvik {
 

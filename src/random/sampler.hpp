@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "pareto/data_table.hpp"
-#include "pareto/result.hpp"
+#include "core/data_table.hpp"
+#include "core/result.hpp"
 
 namespace trelvik {
 

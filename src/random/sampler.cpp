@@ -1,8 +1,8 @@
-#include "pareto/sampler.hpp"
+#include "random/sampler.hpp"
 
-#include "pareto/chacha.hpp"
-#include "pareto/check.hpp"
-#include "pareto/evaluate.hpp"
+#include "core/check.hpp"
+#include "core/evaluate.hpp"
+#include "random/chacha.hpp"
 
 namespace trelvik {
 

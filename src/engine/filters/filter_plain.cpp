@@ -1,5 +1,5 @@
-#include "pareto/filters.hpp"
-#include "pareto/nondominated.hpp"
+#include "engine/filters/filters.hpp"
+#include "engine/filters/nondominated.hpp"
 
 namespace trelvik {
 

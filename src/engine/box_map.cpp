@@ -1,9 +1,9 @@
-#include "pareto/box_map.hpp"
+#include "engine/box_map.hpp"
 
 #include <algorithm>
 #include <new>
 
-#include "pareto/chacha.hpp"
+#include "random/chacha.hpp"
 
 namespace trelvik {
 

@@ -1,6 +1,6 @@
-#include "pareto/evaluate.hpp"
+#include "core/evaluate.hpp"
 
-#include "pareto/check.hpp"
+#include "core/check.hpp"
 
 namespace trelvik {
 

@@ -1,17 +1,17 @@
-#include "pareto/front.hpp"
+#include "engine/front.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
-#include "pareto/box_map.hpp"
-#include "pareto/box_staircase.hpp"
-#include "pareto/check.hpp"
-#include "pareto/design_history.hpp"
-#include "pareto/evaluate.hpp"
-#include "pareto/grid_key.hpp"
-#include "pareto/nondominated.hpp"
-#include "pareto/platform.hpp"
+#include "core/check.hpp"
+#include "core/evaluate.hpp"
+#include "core/platform.hpp"
+#include "engine/box_map.hpp"
+#include "engine/box_staircase.hpp"
+#include "engine/design_history.hpp"
+#include "engine/filters/nondominated.hpp"
+#include "engine/grid_key.hpp"
 
 namespace trelvik {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pareto/data_table.hpp"
+#include "core/data_table.hpp"
 
 namespace trelvik {
 

@@ -1,4 +1,4 @@
-#include "pareto/filter_order.hpp"
+#include "engine/filters/filter_order.hpp"
 
 #include <algorithm>
 #include <utility>
