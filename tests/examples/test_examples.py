@@ -12,7 +12,7 @@ import pytest
 
 import trelvik
 
-ROOT = Path(__file__).resolve().parent.parent
+ROOT = Path(__file__).resolve().parents[2]
 EXAMPLES = ROOT / "examples"
 STUB = ROOT / "src" / "trelvik-stubs" / "__init__.pyi"
 

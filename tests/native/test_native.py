@@ -14,8 +14,9 @@ import subprocess
 
 import pytest
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 NATIVE = ROOT / "tests" / "native"
+# Every part of the engine: all sources but the Python boundary.
 ENGINE = sorted(source for part in ("core", "random", "engine") for source in (ROOT / "src" / part).rglob("*.cpp"))
 EXE = ".exe" if os.name == "nt" else ""
 
@@ -63,13 +64,16 @@ def engine_objects(tmp_path_factory):
     return objects
 
 
+# Each test lives in the folder of the part it tests, as in src/.
 @pytest.mark.parametrize(
-    "name", ["box_map_seeding", "chacha_vectors", "filter_vs_archive", "grid_key_bracket", "history_compaction"]
+    "test", ["engine/box_map_seeding", "engine/grid_key_bracket", "engine/history_compaction",
+             "engine/filters/filter_vs_archive", "random/chacha_vectors"]
 )
-def test_native(name, engine_objects, tmp_path):
+def test_native(test, engine_objects, tmp_path):
+    name = test.rsplit("/", 1)[-1]
     binary = tmp_path / (name + EXE)
     subprocess.run(
-        [*COMPILER, "-std=c++20", "-O2", "-ffp-contract=off", str(NATIVE / (name + ".cpp")),
+        [*COMPILER, "-std=c++20", "-O2", "-ffp-contract=off", str(NATIVE / (test + ".cpp")),
          *engine_objects, "-I", str(ROOT / "src"), "-I", str(NATIVE), "-o", str(binary)],
         check=True,
     )
