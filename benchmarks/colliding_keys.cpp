@@ -13,7 +13,7 @@
 //   3. drawing the keys of one call.
 //
 // Build and run from the repository root:
-//   c++ -std=c++20 -O2 -ffp-contract=off -Isrc benchmarks/colliding_keys.cpp src/pareto/*.cpp -o colliding_keys
+//   c++ -std=c++20 -O2 -ffp-contract=off -Isrc benchmarks/colliding_keys.cpp src/{core,random,engine,engine/filters}/*.cpp -o colliding_keys
 //   ./colliding_keys
 #include <algorithm>
 #include <cmath>
@@ -22,10 +22,10 @@
 #include <random>
 #include <vector>
 
-#include "pareto/box_map.hpp"
-#include "pareto/data_table.hpp"
-#include "pareto/front.hpp"
-#include "pareto/grid_key.hpp"
+#include "core/data_table.hpp"
+#include "engine/box_map.hpp"
+#include "engine/front.hpp"
+#include "engine/grid_key.hpp"
 
 using namespace trelvik;
 

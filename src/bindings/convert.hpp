@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "pareto/data_table.hpp"
+#include "core/data_table.hpp"
 
 namespace trelvik {
 

@@ -6,9 +6,9 @@
 #include "bindings/convert.hpp"
 #include "bindings/failure.hpp"
 #include "bindings/solution.hpp"
-#include "pareto/front.hpp"
-#include "pareto/platform.hpp"
-#include "pareto/sampler.hpp"
+#include "engine/front.hpp"
+#include "core/platform.hpp"
+#include "random/sampler.hpp"
 
 namespace trelvik {
 

@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "pareto/check.hpp"
+#include "core/check.hpp"
 
 namespace trelvik {
 

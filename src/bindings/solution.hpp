@@ -3,7 +3,7 @@
 #pragma once
 
 #include "bindings/python.hpp"
-#include "pareto/result.hpp"
+#include "core/result.hpp"
 
 namespace trelvik {
 

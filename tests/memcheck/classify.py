@@ -45,7 +45,8 @@ def frames(stack):
 
 def in_module(frame):
     path = frame["dir"] + "/" + frame["file"]
-    return "trelvik" in frame["obj"].rsplit("/", 1)[-1] or "/src/pareto/" in path or "/src/bindings/" in path
+    in_sources = any(f"/src/{part}/" in path for part in ("core", "random", "engine", "bindings"))
+    return "trelvik" in frame["obj"].rsplit("/", 1)[-1] or in_sources
 
 
 def blames_module(stack):
