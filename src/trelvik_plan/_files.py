@@ -6,7 +6,7 @@ import csv
 import importlib
 import os
 import tempfile
-from typing import Any, Iterable, Sequence, Union
+from typing import Any, Callable, Iterable, Sequence, Union
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -28,14 +28,25 @@ def require(module: str) -> Any:
         ) from None
 
 
-def write_text_atomically(path: PathLike, text: str) -> None:
-    """Write a file through a temporary file beside it and a rename: readers never see half a file."""
+def _umask() -> int:
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
+
+
+def replace_atomically(path: PathLike, write: Callable[[str], None], suffix: str = ".tmp") -> None:
+    """Write a file through a temporary file beside it and a rename: readers never see half a file.
+
+    `write` gets the temporary file's name. The file gets the permissions a
+    newly created file would get (mkstemp's are private to the owner).
+    """
     target = os.fspath(path)
     folder = os.path.dirname(os.path.abspath(target))
-    handle, temporary = tempfile.mkstemp(prefix=".trelvik-", suffix=".tmp", dir=folder)
+    handle, temporary = tempfile.mkstemp(prefix=".trelvik-", suffix=suffix, dir=folder)
+    os.close(handle)
     try:
-        with os.fdopen(handle, "w", encoding="utf-8", newline="") as out:
-            out.write(text)
+        write(temporary)
+        os.chmod(temporary, 0o666 & ~_umask())
         os.replace(temporary, target)
     except BaseException:
         try:
@@ -43,6 +54,16 @@ def write_text_atomically(path: PathLike, text: str) -> None:
         except OSError:
             pass
         raise
+
+
+def write_text_atomically(path: PathLike, text: str) -> None:
+    """A UTF-8 text file, written through a temporary file and renamed."""
+
+    def write(name: str) -> None:
+        with open(name, "w", encoding="utf-8", newline="") as out:
+            out.write(text)
+
+    replace_atomically(path, write)
 
 
 def write_csv_atomically(path: PathLike, header: Sequence[str], rows: Iterable[Sequence[object]]) -> None:

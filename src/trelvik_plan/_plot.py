@@ -6,7 +6,7 @@ from typing import TYPE_CHECKING, Any, List, Mapping, Optional, Sequence, Tuple
 
 import trelvik
 
-from ._files import PathLike, require
+from ._files import PathLike, replace_atomically, require
 
 if TYPE_CHECKING:
     from ._front import Front
@@ -88,20 +88,8 @@ def plot_front(front: "Front", path: PathLike, *, units: Mapping[str, str], rand
     figure.tight_layout()
     # Written to a temporary name and renamed, like every output file; no
     # bbox_inches="tight", so the picture keeps the size asked for.
-    import os
-    import tempfile
-
-    target = os.fspath(path)
-    handle, temporary = tempfile.mkstemp(prefix=".trelvik-", suffix=".png",
-                                         dir=os.path.dirname(os.path.abspath(target)))
-    os.close(handle)
     try:
-        figure.savefig(temporary, dpi=DPI, format="png")
-        os.replace(temporary, target)
-    except BaseException:
-        if os.path.exists(temporary):
-            os.unlink(temporary)
-        raise
+        replace_atomically(path, lambda name: figure.savefig(name, dpi=DPI, format="png"), suffix=".png")
     finally:
         plt.close(figure)
     return width, height

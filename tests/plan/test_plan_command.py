@@ -3,6 +3,7 @@
 import csv
 import json
 import math
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -30,6 +31,11 @@ def test_front_writes_totals_designs_and_report_that_agree_with_the_table(tmp_pa
                         "--report", "run.json", cwd=tmp_path)
     assert done.returncode == 0, done.stderr
     assert done.stderr == ""
+    umask = os.umask(0o022)
+    os.umask(umask)
+    for name in ("front.csv", "designs.csv", "run.json"):  # as any new file, not the temporary file's 0600
+        assert (tmp_path / name).stat().st_mode & 0o777 == 0o666 & ~umask
+    assert [p.name for p in tmp_path.iterdir() if p.name.startswith(".trelvik-")] == []
     table = read_csv(SAMPLE)
     header = table[0]
     values = {(r[0], r[1]): r for r in table[1:]}
