@@ -15,6 +15,10 @@ from ._problem import Problem
 
 __all__ = ["Estimate", "estimate", "Progress"]
 
+# Fewer stands than this say little about the whole front; a sample this
+# small is solved in milliseconds anyway.
+MIN_SAMPLE = 20
+
 
 @dataclass(frozen=True)
 class Estimate:
@@ -64,7 +68,7 @@ def estimate(problem: Problem, epsilons: Sequence[float], *, sample: float = 0.2
              progress: Optional[Callable[[str], None]] = None) -> List[Estimate]:
     """Front size and time for each epsilon, from a seeded random sample of the stands.
 
-    The sample (``sample`` of the stands, at least two, chosen with
+    The sample (``sample`` of the stands, at least 20, chosen with
     ``random.Random(seed)``, kept in table order) is solved with the whole
     table's scales. A front's size grows with the number of stands n about
     as ln(1 + n): the epsilon boxes along an objective grow with the
@@ -81,7 +85,7 @@ def estimate(problem: Problem, epsilons: Sequence[float], *, sample: float = 0.2
         if not (math.isfinite(epsilon) and epsilon > 0):
             raise ValueError(f"epsilon must be a positive finite number, not {epsilon!r}")
     n = len(problem.stands)
-    count = min(n, max(2, round(sample * n)))
+    count = min(n, max(MIN_SAMPLE, round(sample * n)))
     chosen = sorted(random.Random(seed).sample(range(n), count))
     table = problem.engine_table(chosen)
     size_factor = math.log1p(n) / math.log1p(count)

@@ -222,16 +222,16 @@ def test_bad_arguments_are_refused(kwargs, message):
 
 def test_estimate_reports_the_sample_and_scales_up():
     problem = problem_of(random_table(4, 60, 5, 2), ["max", "min"])
-    results = estimate(problem, [0.1, 0.01], sample=0.25, seed=3)
+    results = estimate(problem, [0.1, 0.01], sample=0.5, seed=3)
     assert [r.epsilon for r in results] == [0.1, 0.01]
-    assert all(r.sample_stands == 15 for r in results)
+    assert all(r.sample_stands == 30 for r in results)
     sample_sizes = [r.sample_plans for r in results]
     assert sample_sizes[0] < sample_sizes[1]
     assert all(r.plans > r.sample_plans and r.seconds > r.sample_seconds for r in results)
-    assert [r.sample_plans for r in estimate(problem, [0.1, 0.01], sample=0.25, seed=3)] == sample_sizes
+    assert [r.sample_plans for r in estimate(problem, [0.1, 0.01], sample=0.5, seed=3)] == sample_sizes
     out = io.StringIO()
     out.isatty = lambda: True  # a terminal: the progress line is drawn and cleared
     from trelvik_plan import Progress
 
-    estimate(problem, [0.1], sample=0.25, progress=Progress(out))
-    assert "epsilon 0.1 (1 of 1) on 15 of 60 stands" in out.getvalue() and out.getvalue().endswith("\r")
+    estimate(problem, [0.1], sample=0.1, progress=Progress(out))
+    assert "epsilon 0.1 (1 of 1) on 20 of 60 stands" in out.getvalue() and out.getvalue().endswith("\r")
