@@ -99,3 +99,32 @@ def test_estimate_prints_each_epsilon(tmp_path):
     assert [r[0] for r in rows] == ["0.3", "0.03"]
     assert int(rows[0][1].replace(",", "")) < int(rows[1][1].replace(",", ""))
     assert done.stderr == ""  # not a terminal: no progress line
+
+
+def readme_commands():
+    """The README's trelvik-plan commands, continuation lines joined."""
+    import re
+    import shlex
+
+    text = (ROOT / "README.md").read_text(encoding="utf-8")
+    blocks = re.findall(r"^```\w*\n(.*?)^```$", text, flags=re.M | re.S)
+    return [shlex.split(body.replace("\\\n", " ")) for body in blocks if body.startswith("trelvik-plan ")]
+
+
+@pytest.mark.parametrize("command", readme_commands(), ids=lambda c: c[1])
+def test_readme_walk_through_runs_as_written(command, tmp_path):
+    import shutil
+
+    shutil.copytree(ROOT / "examples" / "data", tmp_path / "examples" / "data")
+    args = command[1:]
+    if "--plot" in args:
+        try:
+            import matplotlib  # noqa: F401
+        except ImportError:  # the README says --plot needs the plot extra
+            at = args.index("--plot")
+            args = args[:at] + args[at + 2:]
+    done = plan_command(*args, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    for flag in ("--out", "--designs", "--plot"):
+        if flag in args:
+            assert (tmp_path / args[args.index(flag) + 1]).stat().st_size > 0
