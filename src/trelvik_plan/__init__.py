@@ -14,18 +14,25 @@ option and a column per objective, each to maximise or minimise::
 
 from __future__ import annotations
 
+from ._bounds import Bound, Term, parse_bound
 from ._estimate import Estimate, Progress, estimate
+from ._exact import ExactPlan, solve_exact
 from ._files import MissingDependency
 from ._front import Front, find_front
 from ._problem import Problem, read_csv
 
 __all__ = [
+    "Bound",
     "Estimate",
+    "ExactPlan",
     "Front",
     "MissingDependency",
     "Problem",
     "Progress",
     "estimate",
     "find_front",
+    "parse_bound",
     "read_csv",
+    "solve_exact",
+    "Term",
 ]

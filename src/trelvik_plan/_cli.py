@@ -9,13 +9,14 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 import platform
 import sys
 import time
 from typing import Dict, List, NoReturn, Optional, Sequence
 
 from ._estimate import Progress, estimate
-from ._files import MissingDependency, number_text, require, write_text_atomically
+from ._files import MissingDependency, number_text, require, write_csv_atomically, write_text_atomically
 from ._problem import Problem
 
 PROG = "trelvik-plan"
@@ -107,9 +108,12 @@ def _header(path: str, delimiter: Optional[str]) -> List[str]:
 
 
 def load(args: argparse.Namespace, extra_objectives: Optional[Dict[str, str]] = None) -> Problem:
-    objectives = _objectives(args, _header(args.table, args.delimiter))
+    header = _header(args.table, args.delimiter)
+    objectives = _objectives(args, header)
     for name, direction in (extra_objectives or {}).items():
         objectives.setdefault(name, direction)
+    order = {name: i for i, name in enumerate(header)}
+    objectives = {name: objectives[name] for name in sorted(objectives, key=lambda n: order.get(n, len(order)))}
     if not objectives:
         raise UsageError("no objectives: name the columns with --max and --min")
     return Problem.from_csv(args.table, stand=args.stand, option=args.option, objectives=objectives,
@@ -214,6 +218,115 @@ def cmd_estimate(args: argparse.Namespace) -> int:
     return 0
 
 
+def _remove(path: str) -> None:
+    """No file is left at --out when no plan is written, an earlier one included."""
+    try:
+        os.unlink(path)
+    except FileNotFoundError:
+        pass
+
+
+def cmd_exact(args: argparse.Namespace) -> int:
+    from . import _exact as exact  # pyright: ignore[reportPrivateUsage]
+    from ._bounds import parse_bound
+
+    require("highspy")
+    began = time.perf_counter()
+    column = args.maximise or args.minimise
+    sense = "max" if args.maximise else "min"
+    problem = load(args, {column: sense})
+    bounds = [parse_bound(text, problem.columns) for text in args.bound]
+    for name in args.keep:
+        if name not in problem.columns:
+            raise UsageError(f"--keep {name}: unknown column; the table's columns are: "
+                             + ", ".join(repr(c) for c in problem.columns))
+    result = exact.solve_exact(problem, column, sense, bounds, time_limit=args.time_limit, epsilon=args.epsilon)
+    writes = result.found and result.status in (exact.OPTIMAL, exact.TIME_LIMIT) and not (
+        args.require_optimal and result.status != exact.OPTIMAL)
+
+    if result.status == exact.TIME_LIMIT and result.gap is not None:
+        print(f"status: time limit, gap {100 * result.gap:.2f} %")
+    elif result.status == exact.OPTIMAL:
+        print("status: optimal")
+    elif result.status == exact.INFEASIBLE:
+        print("status: no plan meets the bounds")
+    elif result.status == exact.NOT_FOUND:
+        print("status: time limit, no plan found")
+    else:
+        print("status: bound missed")
+    print(describe(problem))
+    goal = "maximise" if sense == "max" else "minimise"
+    print(f"{goal} {column}" + (f" subject to {len(bounds)} bound(s), each held to {exact.RELATIVE_TOLERANCE:g} "
+                                "of its scale:" if bounds else ""))
+    for k, bound in enumerate(bounds):
+        line = f"  bound {k + 1}: {bound}"
+        if result.found:
+            line += f"  (plan: {result.bound_totals[k]!r})"
+        if result.status == exact.INFEASIBLE:
+            low, high = result.ranges[k]
+            line += f"  (each plan reaches {low!r} to {high!r})"
+        print(line)
+    if result.status == exact.INFEASIBLE:
+        print(f"no plan meets every bound: {result.solver} proved it in {result.seconds:.2f} s "
+              "(the ranges above are what each bounded sum can reach on its own)")
+    elif result.status == exact.NOT_FOUND:
+        print(f"no plan found within the time limit of {args.time_limit:g} s; run again with a longer --time-limit")
+    else:
+        print(f"{column}: {result.value!r}" + (f" (the optimum is at most {result.best_bound!r} away: "
+                                               f"{abs((result.best_bound or 0) - (result.value or 0))!r})"
+                                               if result.status == exact.TIME_LIMIT else ""))
+        if any(result.tightened):
+            print("bounds tightened to hold after the solver's tolerance: "
+                  + ", ".join(f"bound {k + 1} by {t!r}" for k, t in enumerate(result.tightened) if t))
+        if result.status == exact.MISSED:
+            print("the solver's plan misses a bound by more than its tolerance even after tightening: not written")
+    start = (f"started from front plan {result.start} of {result.front_plans} (epsilon {args.epsilon:g})"
+             if result.start is not None else
+             f"no plan of the front ({result.front_plans} plans, epsilon {args.epsilon:g}) met the bounds")
+    print(f"solved by {result.solver} in {result.seconds:.2f} s ({result.solves} solve(s)), {start}")
+
+    if args.report:
+        report = {
+            "command": "exact",
+            "input": {"path": args.table, "sha256": problem.sha256},
+            "stand": problem.stand_column,
+            "option": problem.option_column,
+            "area": problem.area_column,
+            "per_ha": list(problem.per_ha),
+            "objectives": [{"name": n, "direction": d} for n, d in zip(problem.objectives, problem.directions)],
+            "optimise": {"column": column, "sense": sense},
+            "bounds": [{"text": b.text, "parsed": str(b), "tolerance": result.tolerances[k],
+                        "reach": list(result.ranges[k]),
+                        "plan": result.bound_totals[k] if result.bound_totals else None}
+                       for k, b in enumerate(bounds)],
+            "status": result.status,
+            "written": args.out if writes else None,
+            "value": result.value,
+            "best_bound": result.best_bound,
+            "gap": result.gap,
+            "totals": result.totals,
+            "warm_start": {"epsilon": args.epsilon, "front_plans": result.front_plans, "plan": result.start},
+            "solver_seconds": result.seconds,
+            "seconds": time.perf_counter() - began,
+            "versions": {"trelvik": _version("trelvik"), "python": platform.python_version(),
+                         "highspy": _version("highspy"), "solver": result.solver},
+        }
+        write_text_atomically(args.report, json.dumps(report, indent=2) + "\n")
+        print(f"wrote {args.report}")
+    if not writes:
+        _remove(args.out)
+        if result.status == exact.TIME_LIMIT and args.require_optimal:
+            print("--require-optimal: the plan is not proven optimal; nothing written")
+        return 1
+    assert result.design is not None
+    keep = [[problem.row_text(i, j, name) for name in args.keep] for i, j in enumerate(result.design)]
+    write_csv_atomically(args.out, [problem.stand_column, problem.option_column, *problem.objectives, *args.keep],
+                         ([problem.stands[i], problem.options[i][j], *map(number_text, problem.values[i][j]),
+                           *keep[i]] for i, j in enumerate(result.design)))
+    print(f"wrote {args.out} ({len(problem.stands)} stands)")
+    return 0
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Pareto fronts and plans from a planner's table (CSV).",
                      allow_abbrev=False)
@@ -244,6 +357,30 @@ def build_parser() -> argparse.ArgumentParser:
                        help="the share of the stands to solve (default 0.2)")
     guess.add_argument("--seed", type=int, default=0, metavar="N", help="the sample's seed (default 0)")
     guess.set_defaults(run=cmd_estimate)
+
+    from ._exact import WARM_START_EPSILON
+
+    best = commands.add_parser("exact", help="the best plan for one column at chosen bounds (HiGHS)",
+                               allow_abbrev=False,
+                               description="Maximise or minimise one column subject to bounds, exactly "
+                                           "(needs the exact extra). Exit status 0 when a plan is written, "
+                                           "1 when none is, 2 for bad usage or input.")
+    _table_arguments(best, directions=False)
+    goal = best.add_mutually_exclusive_group(required=True)
+    goal.add_argument("--maximise", "--maximize", dest="maximise", metavar="NAME", help="the column to maximise")
+    goal.add_argument("--minimise", "--minimize", dest="minimise", metavar="NAME", help="the column to minimise")
+    best.add_argument("--bound", action="append", default=[], metavar='"EXPR>=V"',
+                      help='a bound, e.g. "vol_p2>=0.95*vol_p1" or "habitat[unit=North]<=40"; repeatable')
+    best.add_argument("--epsilon", type=_positive, default=WARM_START_EPSILON, metavar="E",
+                      help=f"epsilon of the front that gives the start plan (default {WARM_START_EPSILON:g})")
+    best.add_argument("--time-limit", type=_positive, metavar="S", help="stop the solver after S seconds")
+    best.add_argument("--require-optimal", action="store_true",
+                      help="write nothing and exit 1 unless the plan is proven optimal")
+    best.add_argument("--keep", action="extend", nargs="+", default=[], metavar="COL",
+                      help="columns copied into PLAN.csv as written")
+    best.add_argument("--out", required=True, metavar="PLAN.csv", help="the plan: one row per stand")
+    best.add_argument("--report", metavar="RUN.json", help="what was run, the status and the versions")
+    best.set_defaults(run=cmd_exact)
     return parser
 
 
