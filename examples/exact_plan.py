@@ -26,7 +26,6 @@ python -m pip install ".[exact]" (or python -m pip install highspy).
 import argparse
 import csv
 import math
-import os
 import re
 import statistics
 import sys
@@ -35,6 +34,9 @@ from dataclasses import dataclass
 from typing import List, Optional, Sequence
 
 import trelvik
+from trelvik_plan import Bound as PlanBound
+from trelvik_plan import Problem, Term
+from trelvik_plan import solve_exact as plan_solve_exact
 
 from forest import (  # beside this file
     DEFAULT_EPSILON,
@@ -59,6 +61,7 @@ OPTIMAL = "optimal"
 TIME_LIMIT = "time limit"  # a plan was found, but not proven optimal
 NO_PLAN = "no plan"  # proven: no plan meets the bounds
 NOT_FOUND = "not found"  # the time limit came before any plan
+MISSED = "bound missed"  # the solver's plan misses a bound even after tightening
 
 
 @dataclass(frozen=True)
@@ -100,127 +103,36 @@ def best_meeting(values: Sequence[Sequence[float]], column: int, maximise: bool,
 
 def solve_exact(table, column: int, maximise: bool, bounds: Sequence[Bound],
                 time_limit: Optional[float] = None, start: Optional[Sequence[int]] = None) -> Exact:
-    """The best plan for one column of `table` under `bounds`, solved by HiGHS.
+    """The best plan for one column of `table` under `bounds`, solved by trelvik_plan.solve_exact.
 
-    One binary variable per stand and option, one row per stand that picks
-    exactly one option, one row per bound (loosened by its tolerance, so the
-    solver and met_by agree on which plans meet it), MIP gap 0. Each
-    row and the objective use the values minus their stand's best, which
-    keeps the coefficients small; the constants go into the row bounds and
-    the objective offset. `start` (a design that meets the bounds) is handed
-    to the solver as its first incumbent.
+    The nested table becomes a planner's table with columns v0, v1, ... (one
+    row per stand and option); each bound is a row on its column, held to
+    trelvik_plan's tolerance (1e-9 of the column's scale). `start` (a design
+    that meets the bounds) is handed to the solver as its first incumbent.
     """
-    import highspy
-
     empty = [i for i, stand in enumerate(table) if not stand]
     if empty:
         return Exact(NO_PLAN, None, None, None, 0.0, f"stand {empty[0]} has no options")
-
-    n_rows = len(table) + len(bounds)
-    sign = -1.0 if maximise else 1.0  # HiGHS minimises sign * total
-    cost, starts, index, value = [], [], [], []
-    offset = [0.0] * len(table[0][0])
-    for i, stand in enumerate(table):
-        best = [min(option[k] for option in stand) for k in range(len(stand[0]))]
-        offset = [a + b for a, b in zip(offset, best)]
-        for option in stand:
-            cost.append(sign * (option[column] - best[column]))
-            starts.append(len(index))
-            index.append(i)
-            value.append(1.0)
-            for r, b in enumerate(bounds):
-                coefficient = option[b.column] - best[b.column]
-                if coefficient != 0.0:
-                    index.append(len(table) + r)
-                    value.append(coefficient)
-    starts.append(len(index))
-
-    lp = highspy.HighsLp()
-    lp.num_col_ = len(cost)
-    lp.num_row_ = n_rows
-    lp.col_cost_ = cost
-    lp.offset_ = sign * offset[column]
-    lp.col_lower_ = [0.0] * len(cost)
-    lp.col_upper_ = [1.0] * len(cost)
-    inf = highspy.kHighsInf
-    lower, upper = [1.0] * len(table), [1.0] * len(table)
-    for b in bounds:
-        if b.op == "<=":
-            lower.append(-inf)
-            upper.append(b.value + b.tolerance - offset[b.column])
-        else:
-            lower.append(b.value - b.tolerance - offset[b.column])
-            upper.append(inf)
-    lp.row_lower_ = lower
-    lp.row_upper_ = upper
-    lp.a_matrix_.format_ = highspy.MatrixFormat.kColwise
-    lp.a_matrix_.start_ = starts
-    lp.a_matrix_.index_ = index
-    lp.a_matrix_.value_ = value
-    lp.integrality_ = [highspy.HighsVarType.kInteger] * len(cost)
-
-    solver = quiet_highs()
-    solver.setOptionValue("mip_rel_gap", 0.0)
-    solver.setOptionValue("mip_abs_gap", 0.0)
-    if time_limit is not None:
-        solver.setOptionValue("time_limit", float(time_limit))
-    solver.passModel(lp)
-    if start is not None:
-        solution = highspy.HighsSolution()
-        solution.col_value = [float(j == chosen) for chosen, stand in zip(start, table) for j in range(len(stand))]
-        solution.value_valid = True
-        solver.setSolution(solution)
-
-    began = time.perf_counter()
-    solver.run()
-    seconds = time.perf_counter() - began
-
-    status = solver.getModelStatus()
-    info = solver.getInfo()
-    found = info.primal_solution_status == highspy.SolutionStatus.kSolutionStatusFeasible
-    if status == highspy.HighsModelStatus.kInfeasible:
-        return Exact(NO_PLAN, None, None, None, seconds, f"HiGHS {solver.version()} proved that none exists")
-    if status == highspy.HighsModelStatus.kOptimal:
-        kind = OPTIMAL
-    elif status == highspy.HighsModelStatus.kTimeLimit:
-        kind = TIME_LIMIT if found else NOT_FOUND
-    else:
-        raise RuntimeError(f"HiGHS stopped with status '{solver.modelStatusToString(status)}'")
-    if not found:
-        return Exact(kind, None, None, None, seconds)
-
-    x = solver.getSolution().col_value
-    design, first = [], 0
-    for stand in table:
-        chosen = max(range(len(stand)), key=lambda j: x[first + j])
-        design.append(chosen)
-        first += len(stand)
-    objective = sign * info.objective_function_value
-    bound = sign * info.mip_dual_bound if kind == TIME_LIMIT else objective
-    return Exact(kind, design, objective, bound, seconds)
+    n = len(table[0][0])
+    rows = [{"stand": str(i), "option": str(j), **{f"v{k}": v for k, v in enumerate(option)}}
+            for i, stand in enumerate(table) for j, option in enumerate(stand)]
+    problem = Problem.from_rows(rows, stand="stand", option="option", objectives={f"v{k}": "min" for k in range(n)})
+    rows_as_bounds = [PlanBound((Term(1.0, f"v{b.column}"),), b.op, b.value) for b in bounds]
+    result = plan_solve_exact(problem, f"v{column}", "max" if maximise else "min", rows_as_bounds,
+                              time_limit=time_limit, start=start)
+    kind = {"optimal": OPTIMAL, "time limit": TIME_LIMIT, "infeasible": NO_PLAN, "not found": NOT_FOUND,
+            "bound missed": MISSED}[result.status]
+    reason = f"{result.solver} proved that none exists" if kind == NO_PLAN else ""
+    return Exact(kind, result.design, result.value, result.best_bound, result.seconds, reason)
 
 
 def quiet_highs():
-    """A HiGHS instance that prints nothing.
-
-    HiGHS writes a banner to the standard output the first time an instance
-    is created in a process, before any option can switch it off; it goes to
-    the null device here. The solver's version is printed with our results.
-    """
+    """A HiGHS instance that prints nothing (for its version)."""
     import highspy
 
-    sys.stdout.flush()
-    saved = os.dup(1)
-    null = os.open(os.devnull, os.O_WRONLY)
-    try:
-        os.dup2(null, 1)
-        solver = highspy.Highs()
-    finally:
-        os.dup2(saved, 1)
-        os.close(saved)
-        os.close(null)
-    solver.setOptionValue("output_flag", False)
-    return solver
+    from trelvik_plan._exact import _quiet_highs
+
+    return _quiet_highs(highspy)
 
 
 # --- The example forest, in the units shown -------------------------------------------------
@@ -335,6 +247,8 @@ def report(table, names, plans, column, maximise_shown, maximise_table, bounds, 
     started = f", started from front plan {front}" if front is not None else ", no front plan to start from"
     if exact.status == OPTIMAL:
         lines.append(f"exact plan: optimal (relative gap 0), solved by {solver}{started}")
+    elif exact.status == MISSED:
+        lines.append(f"exact plan: NOT optimal: {solver} gave a plan that misses a bound{started}")
     else:
         lines.append(f"exact plan: NOT proven optimal: the time limit of {time_limit:g} s stopped {solver}{started}")
         gap = abs(exact.objective - exact.bound) * abs(factor(column))

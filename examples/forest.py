@@ -118,7 +118,13 @@ def treatment_menu(stand: Stand) -> List[Treatment]:
 
 def evaluate(stand: Stand, t: Treatment) -> Tuple[float, float, float, float]:
     """(income k EUR, carbon t CO2, biodiversity penalty, scenery penalty) of one schedule."""
+    return simulate(stand, t)[0]
+
+
+def simulate(stand: Stand, t: Treatment) -> Tuple[Tuple[float, float, float, float], List[Tuple[int, float]]]:
+    """evaluate()'s values and the harvests as (year, m3/ha), in the order they happen."""
     area = stand.area
+    harvests = []
     harvest_cost = 9.0 + 2.5 * stand.road_km  # EUR/m3
 
     def price(age: float) -> float:  # bigger trees are worth more per m3
@@ -139,6 +145,7 @@ def evaluate(stand: Stand, t: Treatment) -> Tuple[float, float, float, float]:
         cut = t.thin_share * volume(stand, at)
         npv += discounted(cut * (price(at) - 12.0 - harvest_cost), t.thin_year)
         harvested += cut
+        harvests.append((t.thin_year, cut))
         standing_share *= 1.0 - 0.6 * t.thin_share  # partly regrown by the end
         deadwood *= 0.8
         disturbance = max(disturbance, 0.25)
@@ -150,6 +157,7 @@ def evaluate(stand: Stand, t: Treatment) -> Tuple[float, float, float, float]:
             cut = 0.12 * volume(stand, stand.age + year)
             npv += discounted(cut * (price(stand.age) - 6.0 - harvest_cost), year)
             harvested += cut
+            harvests.append((year, cut))
         standing_share *= 0.75
         deadwood *= 0.9
         disturbance = max(disturbance, 0.1)
@@ -159,6 +167,7 @@ def evaluate(stand: Stand, t: Treatment) -> Tuple[float, float, float, float]:
         cut = (1.0 - t.retention) * standing_share * volume(stand, at)
         npv += discounted(cut * (price(at) - harvest_cost), t.cut_year)
         harvested += cut
+        harvests.append((t.cut_year, cut))
         regrowth_age = HORIZON - t.cut_year
         speed = 1.35 if t.regen == "planted" else 1.0
         if t.regen == "planted":
@@ -187,27 +196,31 @@ def evaluate(stand: Stand, t: Treatment) -> Tuple[float, float, float, float]:
     habitat -= 0.05 * (t.regen == "planted" and t.cut_year >= 0)
     habitat = min(1.0, max(0.0, habitat))
     weight = 0.5 + 2.5 * stand.conservation
-    return (
+    values = (
         area * npv / 1000.0,
         area * carbon,
         area * weight * (1.0 - habitat),
         area * stand.visibility * disturbance,
     )
+    return values, harvests
 
 
-def build_table(stands: Sequence[Stand], n_objectives: int, seed: int):
-    """The table in real units and, per stand, the family names of its options.
-
-    Each stand keeps "set aside" and a random selection of its other
-    schedules, 5 to 20 options in all.
-    """
+def choose_options(stands: Sequence[Stand], seed: int) -> List[List[Treatment]]:
+    """Each stand's options: "set aside" and a random selection of its other schedules, 5 to 20 in all."""
     rng = random.Random(seed + 1)
-    table = []
-    names = []
+    chosen = []
     for stand in stands:
         menu = treatment_menu(stand)
         keep = min(len(menu), rng.randint(5, 20))
-        chosen = [menu[0]] + rng.sample(menu[1:], keep - 1)
+        chosen.append([menu[0]] + rng.sample(menu[1:], keep - 1))
+    return chosen
+
+
+def build_table(stands: Sequence[Stand], n_objectives: int, seed: int):
+    """The table in real units and, per stand, the family names of its options."""
+    table = []
+    names = []
+    for stand, chosen in zip(stands, choose_options(stands, seed)):
         options = []
         for treatment in chosen:
             income, carbon, habitat, scenery = evaluate(stand, treatment)
@@ -215,6 +228,66 @@ def build_table(stands: Sequence[Stand], n_objectives: int, seed: int):
         table.append(options)
         names.append([t.name for t in chosen])
     return table, names
+
+
+def option_label(t: Treatment) -> str:
+    """A schedule as a short text that is unique within a stand's menu."""
+    if t.selection:
+        return "continuous cover"
+    parts = []
+    if t.thin_year >= 0:
+        parts.append(f"thin y{t.thin_year} {round(100 * t.thin_share)}%" + (" fertilised" if t.fertilise else ""))
+    if t.cut_year >= 0:
+        kind = "retention cut" if t.retention > 0 else f"clear-cut {t.regen}"
+        parts.append(f"{kind} y{t.cut_year}" + (" burnt" if t.burn else ""))
+    if t.girdle:
+        parts.append("deadwood")
+    return " then ".join(parts) or "set aside"
+
+
+BLOCKS = ("North", "East", "South", "West")
+# The columns of the long table that forest.py writes (see long_rows()).
+CSV_COLUMNS = ["stand", "option", "treatment", "block", "area", "income", "carbon", "biodiversity", "scenery",
+               "vol_p1", "vol_p2", "vol_p3"]
+
+
+def long_rows(n_stands: int, seed: int) -> List[dict]:
+    """The forest as a planner's table: one row per stand and treatment schedule.
+
+    stand: a zero-padded number ("0007"); option: the schedule; treatment: its
+    family; block: the part of the forest; area in ha; income in k EUR (net
+    present value), carbon in t CO2 after 30 years, the biodiversity and
+    scenery penalties (habitat ha, visible ha), all for the whole stand; and
+    vol_p1 to vol_p3: the volume harvested in years 0-9, 10-19 and 20-29, in
+    m3 per ha. Values are rounded as a yield table would print them.
+    """
+    stands = make_forest(n_stands, seed)
+    rng = random.Random(seed + 2)
+    rows = []
+    for number, (stand, chosen) in enumerate(zip(stands, choose_options(stands, seed)), start=1):
+        block = BLOCKS[rng.randrange(len(BLOCKS))]
+        for treatment in chosen:
+            (income, carbon, habitat, scenery), harvests = simulate(stand, treatment)
+            periods = [0.0, 0.0, 0.0]
+            for year, cut in harvests:
+                periods[min(2, year // 10)] += cut
+            rows.append(dict(zip(CSV_COLUMNS, [
+                f"{number:04d}", option_label(treatment), treatment.name, block, f"{stand.area:.2f}",
+                f"{income:.3f}", f"{carbon:.1f}", f"{habitat:.3f}", f"{scenery:.3f}",
+                *(f"{v:.1f}" for v in periods)])))
+    return rows
+
+
+def write_csv(path: str, n_stands: int, seed: int) -> int:
+    """Write long_rows() as a CSV file; returns the number of rows."""
+    import csv
+
+    rows = long_rows(n_stands, seed)
+    with open(path, "w", newline="", encoding="utf-8") as out:
+        writer = csv.DictWriter(out, CSV_COLUMNS, lineterminator="\n")
+        writer.writeheader()
+        writer.writerows(rows)
+    return len(rows)
 
 
 def relative_to_stand_best(table):
@@ -285,3 +358,14 @@ def treatment_mix(names, design: Sequence[int]) -> str:
     """How many stands a plan gives to each treatment family, most frequent first."""
     mix = Counter(names[stand][option] for stand, option in enumerate(design))
     return ", ".join(f"{name} {count}" for name, count in mix.most_common())
+
+
+if __name__ == "__main__":
+    import argparse
+
+    parser = argparse.ArgumentParser(description="Write the example forest as a planner's CSV table.")
+    parser.add_argument("csv", metavar="FILE.csv", help="where to write it")
+    parser.add_argument("--stands", type=int, default=40, help="number of stands (default 40)")
+    parser.add_argument("--seed", type=int, default=7, help="seed of the made-up forest (default 7)")
+    args = parser.parse_args()
+    print(f"wrote {args.csv}: {write_csv(args.csv, args.stands, args.seed)} rows, {args.stands} stands")
