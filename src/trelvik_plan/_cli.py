@@ -240,7 +240,14 @@ def cmd_exact(args: argparse.Namespace) -> int:
         if name not in problem.columns:
             raise UsageError(f"--keep {name}: unknown column; the table's columns are: "
                              + ", ".join(repr(c) for c in problem.columns))
-    result = exact.solve_exact(problem, column, sense, bounds, time_limit=args.time_limit, epsilon=args.epsilon)
+    try:
+        result = exact.solve_exact(problem, column, sense, bounds, time_limit=args.time_limit, epsilon=args.epsilon)
+    except exact.SolverError as error:
+        _remove(args.out)
+        print("status: solver failed")
+        sys.stdout.flush()
+        print(f"{PROG}: {error}; nothing written", file=sys.stderr)
+        return 1
     writes = result.found and result.status in (exact.OPTIMAL, exact.TIME_LIMIT) and not (
         args.require_optimal and result.status != exact.OPTIMAL)
 
