@@ -23,7 +23,7 @@ import trelvik
 
 from ._bounds import RELATIVE_TOLERANCE, Bound, parse_bound, tolerance
 from ._files import require
-from ._problem import Problem
+from ._problem import Problem, check_epsilon
 
 __all__ = ["ExactPlan", "SolverError", "solve_exact", "RELATIVE_TOLERANCE", "OPTIMAL", "TIME_LIMIT", "INFEASIBLE", "NOT_FOUND", "MISSED",
            "WARM_START_EPSILON"]
@@ -248,6 +248,7 @@ def solve_exact(
         raise ValueError(f"sense must be 'max' or 'min', not {sense!r}")
     if time_limit is not None and not (time_limit > 0):
         raise ValueError(f"the time limit must be a positive number of seconds, not {time_limit!r}")
+    check_epsilon(epsilon)
     parsed = tuple(parse_bound(b, problem.columns) if isinstance(b, str) else b for b in bounds)
     objective = problem.column_values(column)
     rows = [b.coefficients(problem) for b in parsed]
