@@ -8,12 +8,13 @@ renamed, so a failed run leaves no half-written file.
 from __future__ import annotations
 
 import argparse
+import io
 import json
 import os
 import platform
 import sys
 import time
-from typing import Dict, List, NoReturn, Optional, Sequence
+from typing import Any, Dict, List, NoReturn, Optional, Sequence, TextIO, Tuple, cast
 
 from ._estimate import Progress, estimate
 from ._files import MissingDependency, number_text, require, write_csv_atomically, write_text_atomically
@@ -149,6 +150,8 @@ def describe(problem: Problem) -> str:
 
 
 def cmd_front(args: argparse.Namespace) -> int:
+    _check_outputs(args.table, [("--out", args.out), ("--designs", args.designs), ("--plot", args.plot),
+                                ("--report", args.report)])
     units = _units(args.unit)
     if args.plot is not None:
         require("matplotlib")
@@ -230,6 +233,7 @@ def cmd_exact(args: argparse.Namespace) -> int:
     from . import _exact as exact  # pyright: ignore[reportPrivateUsage]
     from ._bounds import parse_bound
 
+    _check_outputs(args.table, [("--out", args.out), ("--report", args.report)])
     require("highspy")
     began = time.perf_counter()
     column = args.maximise or args.minimise
@@ -391,8 +395,78 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+class _Stdout:
+    """Standard output that a reader who has gone cannot break.
+
+    With ``trelvik-plan exact ... | head -1`` the pipe closes after the status
+    line; the rest of the report is then dropped (standard output goes to the
+    null device) and the command still writes its files and returns its status.
+    """
+
+    def __init__(self, stream: TextIO) -> None:
+        self.stream = stream
+        self.gone = False
+
+    def _drop(self) -> None:
+        self.gone = True
+        try:
+            null = os.open(os.devnull, os.O_WRONLY)
+            try:
+                os.dup2(null, self.stream.fileno())
+            finally:
+                os.close(null)
+        except (OSError, ValueError, AttributeError, io.UnsupportedOperation):
+            pass
+
+    def write(self, text: str) -> int:
+        if not self.gone:
+            try:
+                return self.stream.write(text)
+            except BrokenPipeError:
+                self._drop()
+        return len(text)
+
+    def flush(self) -> None:
+        if not self.gone:
+            try:
+                self.stream.flush()
+            except BrokenPipeError:
+                self._drop()
+
+    def __getattr__(self, name: str) -> Any:
+        return getattr(self.stream, name)
+
+
+def _check_outputs(table: str, outputs: Sequence[Tuple[str, Optional[str]]]) -> None:
+    """Before any work: no output may overwrite (or, on exit 1, remove) the table or another output,
+    and each must go to a folder that exists."""
+    seen: Dict[str, str] = {}
+    for flag, path in outputs:
+        if not path:
+            continue
+        real = os.path.realpath(path)
+        same = real == os.path.realpath(table)
+        if not same and os.path.exists(path) and os.path.exists(table):
+            same = os.path.samefile(path, table)
+        if same:
+            raise UsageError(f"{flag} {path}: that is the input table")
+        if real in seen:
+            raise UsageError(f"{flag} {path}: the same file as {seen[real]}")
+        seen[real] = f"{flag} {path}"
+        if os.path.isdir(real):
+            raise UsageError(f"{flag} {path}: is a folder")
+        if os.path.exists(real) and not os.path.isfile(real):
+            raise UsageError(f"{flag} {path}: not a regular file (outputs are written to a temporary file "
+                             "and renamed over it)")
+        folder = os.path.dirname(real)
+        if not os.path.isdir(folder):
+            raise UsageError(f"{flag} {path}: no folder {folder}")
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
+    saved = sys.stdout
+    sys.stdout = cast(TextIO, _Stdout(saved))
     try:
         args = parser.parse_args(argv)
         status: int = args.run(args)
@@ -403,12 +477,14 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 2
     except OSError as error:
         sys.stdout.flush()
-        name = f" {error.filename}" if error.filename else ""
-        print(f"{PROG}: error:{name}: {error.strerror or error}", file=sys.stderr)
+        name = f"{error.filename}: " if error.filename else ""
+        print(f"{PROG}: error: {name}{error.strerror or error}", file=sys.stderr)
         return 2
     except KeyboardInterrupt:
         print(f"{PROG}: interrupted", file=sys.stderr)
         return 130
+    finally:
+        sys.stdout = saved
 
 
 def run() -> None:

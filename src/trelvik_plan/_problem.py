@@ -149,6 +149,10 @@ class Problem:
         wanted = [stand, option, *objectives, *per_ha] + ([area] if area is not None else [])
         for name in wanted:
             self._check_column(name)
+        if stand == option:
+            raise ValueError(f"column {stand!r} cannot name both the stand and the option")
+        if area is not None and area in per_ha:
+            raise ValueError(f"column {area!r} is the area; it cannot also be given per hectare")
         for name in (stand, option):
             if name in objectives:
                 raise ValueError(f"column {name!r} cannot be both a label and an objective")

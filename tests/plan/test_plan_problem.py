@@ -245,11 +245,13 @@ def test_bad_tables_are_refused_with_the_place_named(tmp_path, change, message):
     (dict(objectives={"income": "up"}), r"direction 'up' is neither 'max' nor 'min'"),
     (dict(objectives={"income": "max"}, per_ha=["income"]), "per-hectare columns need an area column"),
     (dict(objectives={}), "no objectives"),
+    (dict(objectives={"income": "max"}, option="stand"), "column 'stand' cannot name both the stand and the option"),
+    (dict(objectives={"income": "max"}, area="income", per_ha=["income"]), "'income' is the area; it cannot also"),
 ])
 def test_bad_arguments_are_refused(kwargs, message):
     rows = [dict(zip(["stand", "option", "income"], r[:3])) for r in GOOD]
     with pytest.raises(ValueError, match=message):
-        Problem.from_rows(rows, stand="stand", option="option", **kwargs)
+        Problem.from_rows(rows, **{"stand": "stand", "option": "option", **kwargs})
 
 
 def test_estimate_reports_the_sample_and_scales_up():
