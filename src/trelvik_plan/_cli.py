@@ -330,8 +330,11 @@ def cmd_exact(args: argparse.Namespace) -> int:
             print("--require-optimal: the plan is not proven optimal; nothing written")
         return 1
     assert result.design is not None
-    keep = [[problem.row_text(i, j, name) for name in args.keep] for i, j in enumerate(result.design)]
-    write_csv_atomically(args.out, [problem.stand_column, problem.option_column, *problem.objectives, *args.keep],
+    # A --keep column already in the header (or given twice) is written once.
+    columns = [problem.stand_column, problem.option_column, *problem.objectives]
+    kept = [name for name in dict.fromkeys(args.keep) if name not in columns]
+    keep = [[problem.row_text(i, j, name) for name in kept] for i, j in enumerate(result.design)]
+    write_csv_atomically(args.out, [*columns, *kept],
                          ([problem.stands[i], problem.options[i][j], *map(number_text, problem.values[i][j]),
                            *keep[i]] for i, j in enumerate(result.design)))
     print(f"wrote {args.out} ({len(problem.stands)} stands)")

@@ -254,3 +254,12 @@ def test_a_solver_without_a_sound_answer_writes_nothing(tmp_path, monkeypatch, c
     out, err = capsys.readouterr()
     assert status == 1 and out.splitlines()[0] == "status: solver failed"
     assert err.count("\n") == 1 and "agrees with itself" in err and not (tmp_path / "plan.csv").exists()
+
+
+def test_keep_columns_already_in_the_plan_are_written_once(tmp_path):
+    pytest.importorskip("highspy")
+    done = plan_command(*TABLE, "--maximise", "income", "--keep", "income", "stand", "block", "block",
+                        "--out", "plan.csv", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    with open(tmp_path / "plan.csv", newline="", encoding="utf-8") as handle:
+        assert next(csv.reader(handle)) == ["stand", "option", "income", "block"]
