@@ -18,6 +18,7 @@ from typing import Any, Dict, List, NoReturn, Optional, Sequence, TextIO, Tuple,
 
 from ._estimate import Progress, estimate
 from ._files import MissingDependency, number_text, require, write_csv_atomically, write_text_atomically
+from ._plot import MAX_RANDOM_PLANS
 from ._problem import Problem
 
 PROG = "trelvik-plan"
@@ -69,6 +70,16 @@ def _positive(text: str) -> float:
         raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
     if not (value > 0 and value != float("inf")):
         raise argparse.ArgumentTypeError(f"{text!r} is not a positive finite number")
+    return value
+
+
+def _plans(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    if not 0 <= value <= MAX_RANDOM_PLANS:
+        raise argparse.ArgumentTypeError(f"{text!r} is not from 0 to {MAX_RANDOM_PLANS:,}")
     return value
 
 
@@ -354,7 +365,7 @@ def build_parser() -> argparse.ArgumentParser:
     front.add_argument("--out", required=True, metavar="FRONT.csv", help="the plans' totals, one row per plan")
     front.add_argument("--designs", metavar="DESIGNS.csv", help="the plans' options, one row per plan and stand")
     front.add_argument("--plot", metavar="FRONT.png", help="draw the front (needs the plot extra)")
-    front.add_argument("--random-plans", type=int, default=3000, metavar="N",
+    front.add_argument("--random-plans", type=_plans, default=3000, metavar="N",
                        help="random plans drawn behind the front (default 3000)")
     front.add_argument("--unit", action="append", default=[], metavar="NAME=TEXT",
                        help="an objective's unit for labels, e.g. income='k EUR'")
@@ -482,6 +493,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         sys.stdout.flush()
         name = f"{error.filename}: " if error.filename else ""
         print(f"{PROG}: error: {name}{error.strerror or error}", file=sys.stderr)
+        return 2
+    except MemoryError:
+        sys.stdout.flush()
+        print(f"{PROG}: error: out of memory (a larger --epsilon gives a smaller front; "
+              f"{PROG} estimate predicts its size)", file=sys.stderr)
         return 2
     except KeyboardInterrupt:
         print(f"{PROG}: interrupted", file=sys.stderr)

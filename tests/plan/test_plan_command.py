@@ -79,6 +79,8 @@ def test_front_draws_the_plot(tmp_path):
     (["--max", "income", "--epsilon", "0.1", "--des", "d.csv"], "unrecognized arguments: --des"),
     (["--max", "treatment", "--epsilon", "0.1"], "column 'treatment': 'set aside' is not a number"),
     (["--max", "income", "--epsilon", "0"], "'0' is not a positive finite number"),
+    (["--max", "income", "--epsilon", "1e-16"], "epsilon 1e-16 is below 1e-15"),
+    (["--max", "income", "--epsilon", "0.3", "--random-plans", "100000000000000"], "is not from 0 to 1,000,000"),
     (["--max", "income", "--epsilon", "0.1", "--area", "area", "--per-ha", "income", "--delimiter", ";"],
      "unknown column 'stand'"),
 ])
