@@ -16,7 +16,7 @@ from __future__ import annotations
 
 from ._bounds import Bound, Term, parse_bound
 from ._estimate import Estimate, Progress, estimate
-from ._exact import ExactPlan, solve_exact
+from ._exact import ExactPlan, SolverError, solve_exact
 from ._files import MissingDependency
 from ._front import Front, find_front
 from ._problem import Problem, read_csv
@@ -29,6 +29,7 @@ __all__ = [
     "MissingDependency",
     "Problem",
     "Progress",
+    "SolverError",
     "estimate",
     "find_front",
     "parse_bound",

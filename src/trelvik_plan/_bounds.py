@@ -106,6 +106,12 @@ class Bound:
                 for j, v in enumerate(stand):
                     if term.group is None or groups[i][j] == term.value:
                         out[i][j] += term.factor * v
+        try:
+            reach = 2.0 * math.fsum(max(abs(c) for c in stand) for stand in out)
+        except OverflowError:
+            reach = math.inf
+        if not math.isfinite(reach):
+            raise ValueError(f"bound {self.text or str(self)!r}: its sums would overflow floating-point numbers")
         return out
 
     def met(self, total: float, tolerance: float) -> bool:

@@ -8,15 +8,17 @@ renamed, so a failed run leaves no half-written file.
 from __future__ import annotations
 
 import argparse
+import io
 import json
 import os
 import platform
 import sys
 import time
-from typing import Dict, List, NoReturn, Optional, Sequence
+from typing import Any, Dict, List, NoReturn, Optional, Sequence, TextIO, Tuple, cast
 
 from ._estimate import Progress, estimate
 from ._files import MissingDependency, number_text, require, write_csv_atomically, write_text_atomically
+from ._plot import MAX_RANDOM_PLANS
 from ._problem import Problem
 
 PROG = "trelvik-plan"
@@ -68,6 +70,16 @@ def _positive(text: str) -> float:
         raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
     if not (value > 0 and value != float("inf")):
         raise argparse.ArgumentTypeError(f"{text!r} is not a positive finite number")
+    return value
+
+
+def _plans(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    if not 0 <= value <= MAX_RANDOM_PLANS:
+        raise argparse.ArgumentTypeError(f"{text!r} is not from 0 to {MAX_RANDOM_PLANS:,}")
     return value
 
 
@@ -149,6 +161,8 @@ def describe(problem: Problem) -> str:
 
 
 def cmd_front(args: argparse.Namespace) -> int:
+    _check_outputs(args.table, [("--out", args.out), ("--designs", args.designs), ("--plot", args.plot),
+                                ("--report", args.report)])
     units = _units(args.unit)
     if args.plot is not None:
         require("matplotlib")
@@ -230,6 +244,7 @@ def cmd_exact(args: argparse.Namespace) -> int:
     from . import _exact as exact  # pyright: ignore[reportPrivateUsage]
     from ._bounds import parse_bound
 
+    _check_outputs(args.table, [("--out", args.out), ("--report", args.report)])
     require("highspy")
     began = time.perf_counter()
     column = args.maximise or args.minimise
@@ -240,7 +255,14 @@ def cmd_exact(args: argparse.Namespace) -> int:
         if name not in problem.columns:
             raise UsageError(f"--keep {name}: unknown column; the table's columns are: "
                              + ", ".join(repr(c) for c in problem.columns))
-    result = exact.solve_exact(problem, column, sense, bounds, time_limit=args.time_limit, epsilon=args.epsilon)
+    try:
+        result = exact.solve_exact(problem, column, sense, bounds, time_limit=args.time_limit, epsilon=args.epsilon)
+    except exact.SolverError as error:
+        _remove(args.out)
+        print("status: solver failed")
+        sys.stdout.flush()
+        print(f"{PROG}: {error}; nothing written", file=sys.stderr)
+        return 1
     writes = result.found and result.status in (exact.OPTIMAL, exact.TIME_LIMIT) and not (
         args.require_optimal and result.status != exact.OPTIMAL)
 
@@ -319,8 +341,11 @@ def cmd_exact(args: argparse.Namespace) -> int:
             print("--require-optimal: the plan is not proven optimal; nothing written")
         return 1
     assert result.design is not None
-    keep = [[problem.row_text(i, j, name) for name in args.keep] for i, j in enumerate(result.design)]
-    write_csv_atomically(args.out, [problem.stand_column, problem.option_column, *problem.objectives, *args.keep],
+    # A --keep column already in the header (or given twice) is written once.
+    columns = [problem.stand_column, problem.option_column, *problem.objectives]
+    kept = [name for name in dict.fromkeys(args.keep) if name not in columns]
+    keep = [[problem.row_text(i, j, name) for name in kept] for i, j in enumerate(result.design)]
+    write_csv_atomically(args.out, [*columns, *kept],
                          ([problem.stands[i], problem.options[i][j], *map(number_text, problem.values[i][j]),
                            *keep[i]] for i, j in enumerate(result.design)))
     print(f"wrote {args.out} ({len(problem.stands)} stands)")
@@ -340,7 +365,7 @@ def build_parser() -> argparse.ArgumentParser:
     front.add_argument("--out", required=True, metavar="FRONT.csv", help="the plans' totals, one row per plan")
     front.add_argument("--designs", metavar="DESIGNS.csv", help="the plans' options, one row per plan and stand")
     front.add_argument("--plot", metavar="FRONT.png", help="draw the front (needs the plot extra)")
-    front.add_argument("--random-plans", type=int, default=3000, metavar="N",
+    front.add_argument("--random-plans", type=_plans, default=3000, metavar="N",
                        help="random plans drawn behind the front (default 3000)")
     front.add_argument("--unit", action="append", default=[], metavar="NAME=TEXT",
                        help="an objective's unit for labels, e.g. income='k EUR'")
@@ -384,8 +409,78 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+class _Stdout:
+    """Standard output that a reader who has gone cannot break.
+
+    With ``trelvik-plan exact ... | head -1`` the pipe closes after the status
+    line; the rest of the report is then dropped (standard output goes to the
+    null device) and the command still writes its files and returns its status.
+    """
+
+    def __init__(self, stream: TextIO) -> None:
+        self.stream = stream
+        self.gone = False
+
+    def _drop(self) -> None:
+        self.gone = True
+        try:
+            null = os.open(os.devnull, os.O_WRONLY)
+            try:
+                os.dup2(null, self.stream.fileno())
+            finally:
+                os.close(null)
+        except (OSError, ValueError, AttributeError, io.UnsupportedOperation):
+            pass
+
+    def write(self, text: str) -> int:
+        if not self.gone:
+            try:
+                return self.stream.write(text)
+            except BrokenPipeError:
+                self._drop()
+        return len(text)
+
+    def flush(self) -> None:
+        if not self.gone:
+            try:
+                self.stream.flush()
+            except BrokenPipeError:
+                self._drop()
+
+    def __getattr__(self, name: str) -> Any:
+        return getattr(self.stream, name)
+
+
+def _check_outputs(table: str, outputs: Sequence[Tuple[str, Optional[str]]]) -> None:
+    """Before any work: no output may overwrite (or, on exit 1, remove) the table or another output,
+    and each must go to a folder that exists."""
+    seen: Dict[str, str] = {}
+    for flag, path in outputs:
+        if not path:
+            continue
+        real = os.path.realpath(path)
+        same = real == os.path.realpath(table)
+        if not same and os.path.exists(path) and os.path.exists(table):
+            same = os.path.samefile(path, table)
+        if same:
+            raise UsageError(f"{flag} {path}: that is the input table")
+        if real in seen:
+            raise UsageError(f"{flag} {path}: the same file as {seen[real]}")
+        seen[real] = f"{flag} {path}"
+        if os.path.isdir(real):
+            raise UsageError(f"{flag} {path}: is a folder")
+        if os.path.exists(real) and not os.path.isfile(real):
+            raise UsageError(f"{flag} {path}: not a regular file (outputs are written to a temporary file "
+                             "and renamed over it)")
+        folder = os.path.dirname(real)
+        if not os.path.isdir(folder):
+            raise UsageError(f"{flag} {path}: no folder {folder}")
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
+    saved = sys.stdout
+    sys.stdout = cast(TextIO, _Stdout(saved))
     try:
         args = parser.parse_args(argv)
         status: int = args.run(args)
@@ -396,12 +491,19 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 2
     except OSError as error:
         sys.stdout.flush()
-        name = f" {error.filename}" if error.filename else ""
-        print(f"{PROG}: error:{name}: {error.strerror or error}", file=sys.stderr)
+        name = f"{error.filename}: " if error.filename else ""
+        print(f"{PROG}: error: {name}{error.strerror or error}", file=sys.stderr)
+        return 2
+    except MemoryError:
+        sys.stdout.flush()
+        print(f"{PROG}: error: out of memory (a larger --epsilon gives a smaller front; "
+              f"{PROG} estimate predicts its size)", file=sys.stderr)
         return 2
     except KeyboardInterrupt:
         print(f"{PROG}: interrupted", file=sys.stderr)
         return 130
+    finally:
+        sys.stdout = saved
 
 
 def run() -> None:

@@ -11,7 +11,7 @@ from typing import Callable, List, Optional, Sequence, TextIO
 
 import trelvik
 
-from ._problem import Problem
+from ._problem import Problem, check_epsilon
 
 __all__ = ["Estimate", "estimate", "Progress"]
 
@@ -82,12 +82,10 @@ def estimate(problem: Problem, epsilons: Sequence[float], *, sample: float = 0.2
     if not 0 < sample <= 1:
         raise ValueError(f"the sample must be a fraction of the stands above 0 and at most 1, not {sample!r}")
     for epsilon in epsilons:
-        if not (math.isfinite(epsilon) and epsilon > 0):
-            raise ValueError(f"epsilon must be a positive finite number, not {epsilon!r}")
+        check_epsilon(epsilon)
     n = len(problem.stands)
     count = min(n, max(MIN_SAMPLE, round(sample * n)))
     chosen = sorted(random.Random(seed).sample(range(n), count))
-    table = problem.engine_table(chosen)
     size_factor = math.log1p(n) / math.log1p(count)
     options_factor = sum(len(o) for o in problem.options) / sum(len(problem.options[i]) for i in chosen)
 
@@ -95,6 +93,7 @@ def estimate(problem: Problem, epsilons: Sequence[float], *, sample: float = 0.2
     report: Callable[[str], None] = progress or _silent
     for number, epsilon in enumerate(epsilons, start=1):
         report(f"estimate: epsilon {epsilon:g} ({number} of {len(epsilons)}) on {count} of {n} stands")
+        table = problem.engine_table(chosen, epsilon)
         began = time.perf_counter()
         plans = len(trelvik.find_pareto_front(table, epsilon))
         seconds = time.perf_counter() - began

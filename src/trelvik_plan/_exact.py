@@ -23,9 +23,9 @@ import trelvik
 
 from ._bounds import RELATIVE_TOLERANCE, Bound, parse_bound, tolerance
 from ._files import require
-from ._problem import Problem
+from ._problem import Problem, check_epsilon
 
-__all__ = ["ExactPlan", "solve_exact", "RELATIVE_TOLERANCE", "OPTIMAL", "TIME_LIMIT", "INFEASIBLE", "NOT_FOUND", "MISSED",
+__all__ = ["ExactPlan", "SolverError", "solve_exact", "RELATIVE_TOLERANCE", "OPTIMAL", "TIME_LIMIT", "INFEASIBLE", "NOT_FOUND", "MISSED",
            "WARM_START_EPSILON"]
 
 OPTIMAL = "optimal"
@@ -134,6 +134,94 @@ def _warm_start(problem: Problem, objective: Sequence[Sequence[float]], sense: s
     return best, len(front), seconds, best_index
 
 
+class SolverError(RuntimeError):
+    """HiGHS stopped without an answer that can be trusted: no plan is reported."""
+
+
+def _design_of(x: Sequence[float], options: Sequence[Sequence[str]]) -> List[int]:
+    """The option with the largest value in each stand's block of binaries."""
+    design: List[int] = []
+    first = 0
+    for stand in options:
+        design.append(max(range(len(stand)), key=lambda j: x[first + j]))
+        first += len(stand)
+    return design
+
+
+def _trusted(highspy: Any, solver: Any, cost: Sequence[Sequence[float]], with_start: bool) -> bool:
+    """Whether HiGHS's answer agrees with itself.
+
+    HiGHS (1.16 at least) has reported "optimal" for a plan that is not, with
+    an objective value that is not the plan's own, when it was given a start
+    plan and presolved the model. An answer with a plan is trusted when the
+    plan's binaries are whole and its objective, recomputed from the plan,
+    is the one HiGHS reports (and, if optimal, its dual bound). A proof that
+    no plan exists is not trusted from a run with a start plan that met the
+    bounds.
+    """
+    status = solver.getModelStatus()
+    info = solver.getInfo()
+    models = highspy.HighsModelStatus
+    if status == models.kInfeasible:
+        return not with_start
+    if status not in (models.kOptimal, models.kTimeLimit):
+        return False
+    if info.primal_solution_status != highspy.SolutionStatus.kSolutionStatusFeasible:
+        return bool(status == models.kTimeLimit)
+    x: List[float] = list(solver.getSolution().col_value)
+    first = 0
+    chosen: List[float] = []
+    for stand in cost:
+        block = x[first:first + len(stand)]
+        j = max(range(len(stand)), key=lambda k: block[k])
+        if abs(block[j] - 1.0) > 1e-6 or abs(math.fsum(block) - 1.0) > 1e-6:
+            return False
+        chosen.append(stand[j])
+        first += len(stand)
+    reach = 1e-6 * (1.0 + math.fsum(max(abs(c) for c in stand) for stand in cost))
+    objective = math.fsum(chosen)
+    if not abs(float(info.objective_function_value) - objective) <= reach:
+        return False
+    return bool(status != models.kOptimal) or abs(float(info.mip_dual_bound) - objective) <= reach
+
+
+def _run_checked(highspy: Any, solver: Any, lp: Any, start: Optional[List[float]],
+                 cost: Sequence[Sequence[float]], time_limit: Optional[float],
+                 result: "ExactPlan") -> Tuple[Any, Any, bool, List[float]]:
+    """Solve the model; if HiGHS's answer does not agree with itself, solve it again without the
+    start plan, then without presolve. Returns the status, the info, whether a plan was found and
+    the binaries."""
+    settings = ([(True, "on")] if start is not None else []) + [(False, "on"), (False, "off")]
+    for with_start, presolve in settings:
+        solver.clearModel()
+        solver.setOptionValue("output_flag", False)
+        solver.setOptionValue("presolve", presolve)
+        solver.setOptionValue("mip_rel_gap", 0.0)
+        solver.setOptionValue("mip_abs_gap", 0.0)
+        solver.setOptionValue("mip_feasibility_tolerance", FEASIBILITY)
+        solver.setOptionValue("primal_feasibility_tolerance", FEASIBILITY)
+        if time_limit is not None:
+            solver.setOptionValue("time_limit", max(1e-3, float(time_limit) - result.seconds))
+        solver.passModel(lp)
+        if with_start:
+            solution = highspy.HighsSolution()
+            solution.col_value = start
+            solution.value_valid = True
+            solver.setSolution(solution)
+        began = time.perf_counter()
+        solver.run()
+        result.seconds += time.perf_counter() - began
+        result.solves += 1
+        if _trusted(highspy, solver, cost, with_start):
+            info = solver.getInfo()
+            found = info.primal_solution_status == highspy.SolutionStatus.kSolutionStatusFeasible
+            x: List[float] = list(solver.getSolution().col_value) if found else []
+            return solver.getModelStatus(), info, found, x
+    status = solver.modelStatusToString(solver.getModelStatus())
+    raise SolverError(f"HiGHS gave no answer that agrees with itself (last status '{status}', "
+                      "with and without a start plan and presolve)")
+
+
 def solve_exact(
     problem: Problem,
     column: str,
@@ -160,6 +248,7 @@ def solve_exact(
         raise ValueError(f"sense must be 'max' or 'min', not {sense!r}")
     if time_limit is not None and not (time_limit > 0):
         raise ValueError(f"the time limit must be a positive number of seconds, not {time_limit!r}")
+    check_epsilon(epsilon)
     parsed = tuple(parse_bound(b, problem.columns) if isinstance(b, str) else b for b in bounds)
     objective = problem.column_values(column)
     rows = [b.coefficients(problem) for b in parsed]
@@ -200,6 +289,7 @@ def solve_exact(
         limits.append((b.constant - offset + (tol if b.op == "<=" else -tol)) / scale)
     shifts = [0.0] * len(parsed)
 
+    cost_rows = [list(stand) for stand in cost]
     inf = highspy.kHighsInf
     solver = _quiet_highs(highspy)
     result.solver = f"HiGHS {solver.version()}"
@@ -225,29 +315,9 @@ def solve_exact(
         lp.a_matrix_.index_ = index
         lp.a_matrix_.value_ = value
         lp.integrality_ = [highspy.HighsVarType.kInteger] * len(costs)
-        solver.clearModel()
-        solver.setOptionValue("output_flag", False)
-        solver.setOptionValue("mip_rel_gap", 0.0)
-        solver.setOptionValue("mip_abs_gap", 0.0)
-        solver.setOptionValue("mip_feasibility_tolerance", FEASIBILITY)
-        solver.setOptionValue("primal_feasibility_tolerance", FEASIBILITY)
-        if time_limit is not None:
-            solver.setOptionValue("time_limit", max(1e-3, float(time_limit) - result.seconds))
-        solver.passModel(lp)
-        if start is not None and attempt == 0:
-            solution = highspy.HighsSolution()
-            solution.col_value = [float(j == chosen) for chosen, options in zip(start, problem.options)
-                                  for j in range(len(options))]
-            solution.value_valid = True
-            solver.setSolution(solution)
-        began = time.perf_counter()
-        solver.run()
-        result.seconds += time.perf_counter() - began
-        result.solves += 1
-
-        status = solver.getModelStatus()
-        info = solver.getInfo()
-        found = info.primal_solution_status == highspy.SolutionStatus.kSolutionStatusFeasible
+        start_vector = ([float(j == chosen) for chosen, options in zip(start, problem.options)
+                         for j in range(len(options))] if start is not None and attempt == 0 else None)
+        status, info, found, x = _run_checked(highspy, solver, lp, start_vector, cost_rows, time_limit, result)
         if status == highspy.HighsModelStatus.kInfeasible:
             # After a tightening, the earlier plan (which missed a bound) stays as the result.
             result.status = INFEASIBLE if attempt == 0 else MISSED
@@ -256,18 +326,11 @@ def solve_exact(
             result.status = OPTIMAL
         elif status == highspy.HighsModelStatus.kTimeLimit:
             result.status = TIME_LIMIT if found else NOT_FOUND
-        else:
-            raise RuntimeError(f"HiGHS stopped with status '{solver.modelStatusToString(status)}'")
         if not found:
             result.design = None
             break
 
-        x: List[float] = list(solver.getSolution().col_value)
-        design: List[int] = []
-        first = 0
-        for options in problem.options:
-            design.append(max(range(len(options)), key=lambda j: x[first + j]))
-            first += len(options)
+        design = _design_of(x, problem.options)
         totals = [math.fsum(r[i][j] for i, j in enumerate(design)) for r in rows]
         misses = [b.miss(t) for b, t in zip(parsed, totals)]
         result.design = design

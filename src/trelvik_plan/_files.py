@@ -38,21 +38,34 @@ def replace_atomically(path: PathLike, write: Callable[[str], None], suffix: str
     """Write a file through a temporary file beside it and a rename: readers never see half a file.
 
     `write` gets the temporary file's name. The file gets the permissions a
-    newly created file would get (mkstemp's are private to the owner).
+    newly created file would get (mkstemp's are private to the owner). A path
+    that is a symbolic link is written at the file the link names; one that
+    names a device, a pipe or a folder is refused, as a rename would replace
+    it rather than write into it.
     """
-    target = os.fspath(path)
+    given = os.fspath(path)
+    target = os.path.realpath(given)
+    if os.path.exists(target) and not os.path.isfile(target):
+        raise ValueError(f"{given}: not a regular file; output files are written to a temporary file "
+                         "and renamed over the old one")
     folder = os.path.dirname(os.path.abspath(target))
-    handle, temporary = tempfile.mkstemp(prefix=".trelvik-", suffix=suffix, dir=folder)
+    try:
+        handle, temporary = tempfile.mkstemp(prefix=".trelvik-", suffix=suffix, dir=folder)
+    except OSError as error:
+        raise OSError(error.errno, error.strerror, given) from None
     os.close(handle)
     try:
         write(temporary)
         os.chmod(temporary, 0o666 & ~_umask())
         os.replace(temporary, target)
-    except BaseException:
+    except BaseException as error:
         try:
             os.unlink(temporary)
         except OSError:
             pass
+        if isinstance(error, OSError) and error.filename in (temporary, None):
+            # Name the file the user asked for, not the temporary one.
+            raise OSError(error.errno, error.strerror, given) from None
         raise
 
 

@@ -2,14 +2,13 @@
 
 from __future__ import annotations
 
-import math
 import time
 from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 import trelvik
 
 from ._files import PathLike, number_text, require, write_csv_atomically
-from ._problem import Problem
+from ._problem import Problem, check_epsilon
 
 __all__ = ["Front", "find_front"]
 
@@ -151,13 +150,11 @@ def find_front(problem: Problem, epsilon: float) -> Front:
     """The epsilon-thinned front of a problem, in its units and directions.
 
     trelvik gets the table with maximised objectives negated, each stand's
-    best value subtracted and each objective divided by its scale (see
-    Problem.engine_table), so the result does not depend on units or on how
-    far the table's values lie from zero.
+    best value subtracted, each objective divided by its scale and rounded
+    to a fine grid (see Problem.engine_table), so the result does not depend
+    on units or on how far the table's values lie from zero.
     """
-    if isinstance(epsilon, bool) or not (math.isfinite(epsilon) and epsilon > 0):
-        raise ValueError(f"epsilon must be a positive finite number, not {epsilon!r}")
-    table = problem.engine_table()
+    table = problem.engine_table(epsilon=check_epsilon(epsilon))
     began = time.perf_counter()
     solutions = trelvik.find_pareto_front(table, epsilon)
     seconds = time.perf_counter() - began

@@ -12,6 +12,8 @@ if TYPE_CHECKING:
     from ._front import Front
 
 DPI = 100
+# More grey dots than this add nothing to a picture of a few hundred pixels.
+MAX_RANDOM_PLANS = 1_000_000
 
 
 def default_size(n_objectives: int) -> Tuple[int, int]:
@@ -26,6 +28,8 @@ def axis_label(name: str, direction: str, unit: Optional[str]) -> str:
 
 def plot_front(front: "Front", path: PathLike, *, units: Mapping[str, str], random_plans: int,
                size: Optional[Tuple[int, int]]) -> Tuple[int, int]:
+    if isinstance(random_plans, bool) or not 0 <= random_plans <= MAX_RANDOM_PLANS:
+        raise ValueError(f"random_plans must be a whole number from 0 to {MAX_RANDOM_PLANS:,}, not {random_plans!r}")
     matplotlib = require("matplotlib")
     problem = front.problem
     unknown = [name for name in units if name not in problem.objectives]

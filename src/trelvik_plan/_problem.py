@@ -17,7 +17,7 @@ import numbers
 import os
 from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
-__all__ = ["Problem", "Direction", "read_csv"]
+__all__ = ["Problem", "Direction", "read_csv", "check_epsilon", "SMALLEST_EPSILON"]
 
 Direction = str  # "max" or "min"
 PathLike = Union[str, "os.PathLike[str]"]
@@ -33,6 +33,27 @@ def _direction(name: str, text: str) -> Direction:
         return _DIRECTIONS[str(text).strip().lower()]
     except KeyError:
         raise ValueError(f"objective {name!r}: direction {text!r} is neither 'max' nor 'min'") from None
+
+
+# Below this, trelvik's box numbers stop growing (about ln(1 + sum) / 2**64) and the
+# front collapses to a few plans; the engine itself accepts such values.
+SMALLEST_EPSILON = 1e-15
+
+
+def check_epsilon(epsilon: float) -> float:
+    """Epsilon as the front needs it: a finite number of at least SMALLEST_EPSILON."""
+    if isinstance(epsilon, bool) or not isinstance(epsilon, numbers.Real) or not (
+            math.isfinite(epsilon) and epsilon > 0):
+        raise ValueError(f"epsilon must be a positive finite number, not {epsilon!r}")
+    if epsilon < SMALLEST_EPSILON:
+        raise ValueError(f"epsilon {epsilon!r} is below {SMALLEST_EPSILON:g}: the boxes stop growing and the "
+                         "front would collapse to a few plans")
+    return float(epsilon)
+
+
+def _grid(epsilon: float) -> float:
+    """The power of two that engine values are rounded to: about a millionth of epsilon."""
+    return math.ldexp(1.0, math.frexp(epsilon)[1] - 21)
 
 
 def _is_missing(cell: object) -> bool:
@@ -128,6 +149,10 @@ class Problem:
         wanted = [stand, option, *objectives, *per_ha] + ([area] if area is not None else [])
         for name in wanted:
             self._check_column(name)
+        if stand == option:
+            raise ValueError(f"column {stand!r} cannot name both the stand and the option")
+        if area is not None and area in per_ha:
+            raise ValueError(f"column {area!r} is the area; it cannot also be given per hectare")
         for name in (stand, option):
             if name in objectives:
                 raise ValueError(f"column {name!r} cannot be both a label and an objective")
@@ -344,7 +369,22 @@ class Problem:
             area = self.areas[i] if weighted and self.areas is not None else 1.0
             out.append([self._number(i, j, column) * area if weighted else self._number(i, j, column)
                         for j in range(len(opts))])
+        self._check_range(column, out)
         return out
+
+    def _check_range(self, column: str, values: Sequence[Sequence[float]]) -> None:
+        """A column whose plan totals (or differences between options) could overflow is refused."""
+        largest = [max(abs(v) for v in stand) for stand in values]
+        try:
+            reach = 2.0 * math.fsum(largest)
+        except OverflowError:
+            reach = math.inf
+        if not math.isfinite(reach):
+            i = max(range(len(largest)), key=lambda n: largest[n])
+            j = max(range(len(values[i])), key=lambda n: abs(values[i][n]))
+            raise ValueError(f"stand {self.stands[i]!r}, option {self.options[i][j]!r} ({self._where[i][j]}): "
+                             f"column {column!r}: {values[i][j]!r} is too large: a plan's total would "
+                             "overflow floating-point numbers")
 
     def column_text(self, column: str) -> List[List[str]]:
         """``[stand][option]`` cells of a column as text (an empty string where missing)."""
@@ -367,24 +407,32 @@ class Problem:
         mean = math.fsum(spreads) / len(spreads)
         return mean if mean > 0 and math.isfinite(mean) else 1.0
 
-    def engine_table(self, stands: Optional[Sequence[int]] = None) -> List[List[List[float]]]:
+    def engine_table(self, stands: Optional[Sequence[int]] = None,
+                     epsilon: Optional[float] = None) -> List[List[List[float]]]:
         """The table as trelvik's engine gets it: smaller is better, each stand's best at 0, scaled.
 
         Maximised objectives are negated; every value is then taken relative to
         its stand's best option in that objective, so that every plan's scaled
         sum starts at 0 and measures how far the plan is from each stand's best
         (a constant per stand and objective: the front as a set of plans is the
-        same), and divided by the objective's scale.
+        same), and divided by the objective's scale. With ``epsilon``, each
+        value is rounded to a power of two about a millionth of epsilon: the
+        same table in other units differs by a rounding error in the last
+        bits, which would otherwise split ties and move plans between boxes,
+        and after the rounding it is the same table, so it gives the same front.
         """
         signs = [-1.0 if d == "max" else 1.0 for d in self.directions]
         chosen = range(len(self.stands)) if stands is None else stands
+        grid = None if epsilon is None else _grid(check_epsilon(epsilon))
         table: List[List[List[float]]] = []
         for i in chosen:
             stand = self.values[i]
             oriented = [[s * v for s, v in zip(signs, option)] for option in stand]
             best = [min(option[k] for option in oriented) for k in range(len(signs))]
-            table.append([[(v - b) / scale for v, b, scale in zip(option, best, self.scales)]
-                          for option in oriented])
+            scaled = [[(v - b) / scale for v, b, scale in zip(option, best, self.scales)] for option in oriented]
+            if grid is not None:
+                scaled = [[round(v / grid) * grid for v in option] for option in scaled]
+            table.append(scaled)
         return table
 
     def totals(self, design: Sequence[int]) -> Tuple[float, ...]:

@@ -79,6 +79,8 @@ def test_front_draws_the_plot(tmp_path):
     (["--max", "income", "--epsilon", "0.1", "--des", "d.csv"], "unrecognized arguments: --des"),
     (["--max", "treatment", "--epsilon", "0.1"], "column 'treatment': 'set aside' is not a number"),
     (["--max", "income", "--epsilon", "0"], "'0' is not a positive finite number"),
+    (["--max", "income", "--epsilon", "1e-16"], "epsilon 1e-16 is below 1e-15"),
+    (["--max", "income", "--epsilon", "0.3", "--random-plans", "100000000000000"], "is not from 0 to 1,000,000"),
     (["--max", "income", "--epsilon", "0.1", "--area", "area", "--per-ha", "income", "--delimiter", ";"],
      "unknown column 'stand'"),
 ])
@@ -130,3 +132,37 @@ def test_readme_walk_through_runs_as_written(command, tmp_path):
     for flag in ("--out", "--designs", "--plot"):
         if flag in args:
             assert (tmp_path / args[args.index(flag) + 1]).stat().st_size > 0
+
+
+@pytest.mark.parametrize("command, outputs, message", [
+    ("front", ["--out", "table.csv"], "--out table.csv: that is the input table"),
+    ("front", ["--out", "link.csv"], "--out link.csv: that is the input table"),
+    ("front", ["--out", "f.csv", "--designs", "./f.csv"], "--designs ./f.csv: the same file as --out f.csv"),
+    ("front", ["--out", "f.csv", "--report", "no/run.json"], "no folder"),
+    ("front", ["--out", "fifo"], "--out fifo: not a regular file"),
+    ("exact", ["--out", "table.csv"], "--out table.csv: that is the input table"),
+    ("exact", ["--out", "p.csv", "--report", "p.csv"], "--report p.csv: the same file as --out p.csv"),
+])
+def test_outputs_never_replace_or_remove_the_table(tmp_path, command, outputs, message):
+    """Checked before any work: `exact` removes --out when it finds no plan, `front` replaces it."""
+    (tmp_path / "table.csv").write_bytes(SAMPLE.read_bytes())
+    (tmp_path / "link.csv").symlink_to(tmp_path / "table.csv")
+    os.mkfifo(tmp_path / "fifo")
+    goal = ["--maximise", "income", "--bound", "income>=1e9"] if command == "exact" else [
+        "--max", "income", "--epsilon", "0.3"]
+    done = plan_command(command, "table.csv", "--stand", "stand", "--option", "option", *goal, *outputs,
+                        cwd=tmp_path)
+    assert done.returncode == 2 and done.stderr.count("\n") == 1 and message in done.stderr, done.stderr
+    assert (tmp_path / "table.csv").read_bytes() == SAMPLE.read_bytes()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["fifo", "link.csv", "table.csv"]
+
+
+def test_a_reader_that_stops_after_the_first_line_does_not_fail_the_run(tmp_path):
+    """`trelvik-plan front ... | head -1`: the rest of the report is dropped, the files are written."""
+    process = subprocess.Popen([sys.executable, "-m", "trelvik_plan", "front", *TABLE_ARGS, "--max", "income",
+                                "--epsilon", "0.1", "--out", "front.csv", "--designs", "designs.csv"],
+                               cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    process.stdout.close()  # before the command writes anything: every write meets a closed pipe
+    stderr = process.stderr.read().decode()
+    assert process.wait(timeout=300) == 0 and stderr == ""
+    assert read_csv(tmp_path / "front.csv")[0] == ["plan", "income"] and (tmp_path / "designs.csv").exists()

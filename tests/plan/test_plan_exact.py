@@ -218,3 +218,48 @@ def test_empty_first_stand_and_missing_highspy_exit_2(tmp_path):
                             text=True, timeout=300)
     assert hidden.returncode == 2
     assert 'highspy is not installed: python -m pip install "trelvik[exact]"' in hidden.stderr
+
+
+# HiGHS 1.16, given a start plan, presolved this model to a wrong "optimal": it returned the start
+# (or the front's plan) with an objective of 0 that was not the plan's own.
+START_TRAP = """00 o0 E 1 5.059 1.955|00 o1 E 3 2 1|00 o2 S 7.088 7.578 2|00 o3 E -0.108 3.308 3|01 o0 S 2.276 1.261 3.408
+01 o1 N 2 5 7.2|01 o2 E 5.555 0 9.9|01 o3 E 2 4 4|02 o0 E 5 4 3.238|03 o0 E 1.151 7.467 8.459|03 o1 E 6.549 0 4
+03 o2 S 4 0 1|03 o3 E 7.696 0.996 5|04 o0 S 9.659 3 6.303|04 o1 N 5.898 -0.226 3|05 o0 S 3 -0.116 8.392
+05 o1 S 0 2 1.269|05 o2 E 0 4 4"""
+
+
+@pytest.mark.parametrize("start", [None, [0] * 6, [2, 2, 0, 3, 0, 1]])
+def test_a_start_plan_cannot_make_the_solver_stop_short(start):
+    pytest.importorskip("highspy")
+    rows = [dict(zip(["stand", "option", "unit", "a", "b", "vol"], cells[:3] + [float(c) for c in cells[3:]]))
+            for cells in (row.split() for row in START_TRAP.replace("\n", "|").split("|"))]
+    problem = Problem.from_rows(rows, stand="stand", option="option", objectives={"a": "max"})
+    bound = parse_bound("b[unit=N] - vol >= -31.94", ["a", "b", "vol", "unit"])
+    assert brute_force(problem, "a", "max", [bound], slack=0.0) == pytest.approx(34.998, abs=1e-9)
+    result = solve_exact(problem, "a", "max", [bound], start=start)
+    assert result.status == "optimal" and result.design == [2, 2, 0, 3, 0, 1]
+    assert result.value == pytest.approx(34.998, abs=1e-9)
+
+
+def test_a_solver_without_a_sound_answer_writes_nothing(tmp_path, monkeypatch, capsys):
+    from trelvik_plan import _cli, _exact
+
+    def fail(*args, **kwargs):
+        raise _exact.SolverError("HiGHS gave no answer that agrees with itself")
+
+    monkeypatch.setattr(_exact, "solve_exact", fail)
+    monkeypatch.setattr(_cli, "require", lambda name: None)
+    (tmp_path / "plan.csv").write_text("an earlier plan\n")
+    status = _cli.main(["exact", *TABLE, "--maximise", "income", "--out", str(tmp_path / "plan.csv")])
+    out, err = capsys.readouterr()
+    assert status == 1 and out.splitlines()[0] == "status: solver failed"
+    assert err.count("\n") == 1 and "agrees with itself" in err and not (tmp_path / "plan.csv").exists()
+
+
+def test_keep_columns_already_in_the_plan_are_written_once(tmp_path):
+    pytest.importorskip("highspy")
+    done = plan_command(*TABLE, "--maximise", "income", "--keep", "income", "stand", "block", "block",
+                        "--out", "plan.csv", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    with open(tmp_path / "plan.csv", newline="", encoding="utf-8") as handle:
+        assert next(csv.reader(handle)) == ["stand", "option", "income", "block"]

@@ -5,11 +5,14 @@ import itertools
 import math
 import pickle
 import random
+from pathlib import Path
 
 import pytest
 
 import trelvik
 from trelvik_plan import Problem, estimate
+
+ROOT = Path(__file__).resolve().parents[2]
 
 
 def rows_of(table, directions, stand_labels=None):
@@ -101,6 +104,32 @@ def test_front_does_not_depend_on_units_offsets_or_how_a_direction_is_written(ch
         before = problem_of(table, directions).front(epsilon)
         after = problem_of(changed, changed_directions).front(epsilon)
         assert after.designs == before.designs and len(before) > 3
+
+
+@pytest.mark.parametrize("column, factor", [("carbon", 1000), ("income", "0.001"), ("biodiversity", "3.7")])
+def test_unit_change_in_the_csv_text_gives_the_same_front(tmp_path, column, factor):
+    """The sample's decimal values tie often; a unit change alters their last bits, never the front."""
+    import csv
+    from decimal import Decimal
+
+    sample = ROOT / "examples" / "data" / "forest_sample.csv"
+    rows = list(csv.DictReader(open(sample, newline="", encoding="utf-8")))
+    for row in rows:
+        row[column] = str(Decimal(row[column]) * Decimal(factor))
+    objectives = {"income": "max", "carbon": "max", "biodiversity": "min"}
+    before = Problem.from_csv(sample, stand="stand", option="option", objectives=objectives)
+    after = Problem.from_rows(rows, stand="stand", option="option", objectives=objectives)
+    for epsilon in (0.05, 0.03):
+        assert after.front(epsilon).designs == before.front(epsilon).designs
+
+
+@pytest.mark.parametrize("epsilon", [1e-16, 1e-300, float("nan"), 0.0, True])
+def test_an_epsilon_that_would_collapse_the_front_is_refused(epsilon):
+    problem = problem_of(random_table(2, 4, 3, 2), ["max", "min"])
+    with pytest.raises(ValueError, match="epsilon"):
+        problem.front(epsilon)
+    with pytest.raises(ValueError, match="epsilon"):
+        estimate(problem, [0.1, epsilon])
 
 
 def test_labels_plans_and_files(tmp_path):
@@ -199,6 +228,9 @@ GOOD = [("A", "x", "1", "2"), ("A", "y", "3", "1"), ("B", "x", "0", "0"), ("B", 
     ({1: ("A", "x", "3", "1")}, r"stand 'A', option 'x' appears twice \(line 2 and line 3\)"),
     ({2: ("B", "", "", ""), 3: ("C", "x", "1", "1")}, r"stand 'B' has no options"),
     ({2: ("A", "z", "0", "0"), 3: ("A", "w", "2", "5")}, r"the table has 1 stand \('A'\); a plan needs at least two"),
+    ({0: ("A", "x", "1e308", "2"), 2: ("B", "x", "1e308", "0")},
+     r"stand 'A', option 'x' \(line 2\): column 'income': 1e\+308 is too large"),
+    ({1: ("A", "y", "3", "-1.7e308")}, r"stand 'A', option 'y' \(line 3\): column 'habitat': -1.7e\+308 is too large"),
 ])
 def test_bad_tables_are_refused_with_the_place_named(tmp_path, change, message):
     rows = [change.get(i, row) for i, row in enumerate(GOOD)]
@@ -213,11 +245,13 @@ def test_bad_tables_are_refused_with_the_place_named(tmp_path, change, message):
     (dict(objectives={"income": "up"}), r"direction 'up' is neither 'max' nor 'min'"),
     (dict(objectives={"income": "max"}, per_ha=["income"]), "per-hectare columns need an area column"),
     (dict(objectives={}), "no objectives"),
+    (dict(objectives={"income": "max"}, option="stand"), "column 'stand' cannot name both the stand and the option"),
+    (dict(objectives={"income": "max"}, area="income", per_ha=["income"]), "'income' is the area; it cannot also"),
 ])
 def test_bad_arguments_are_refused(kwargs, message):
     rows = [dict(zip(["stand", "option", "income"], r[:3])) for r in GOOD]
     with pytest.raises(ValueError, match=message):
-        Problem.from_rows(rows, stand="stand", option="option", **kwargs)
+        Problem.from_rows(rows, **{"stand": "stand", "option": "option", **kwargs})
 
 
 def test_estimate_reports_the_sample_and_scales_up():
