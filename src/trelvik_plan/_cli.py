@@ -42,6 +42,18 @@ def _version(package: str) -> str:
         return "unknown"
 
 
+def _report_header(command: str, table: str, problem: Problem) -> Dict[str, Any]:
+    """What every RUN.json starts with: the command, the input and its columns."""
+    return {
+        "command": command,
+        "input": {"path": table, "sha256": problem.sha256},
+        "stand": problem.stand_column,
+        "option": problem.option_column,
+        "area": problem.area_column,
+        "per_ha": list(problem.per_ha),
+    }
+
+
 def _table_arguments(parser: argparse.ArgumentParser, *, directions: bool = True) -> None:
     parser.add_argument("table", metavar="TABLE.csv", help="the table: one row per stand and option")
     parser.add_argument("--stand", required=True, metavar="COL", help="the column that names the stand")
@@ -195,12 +207,7 @@ def cmd_front(args: argparse.Namespace) -> int:
         print(f"wrote {args.plot} ({width} x {height} pixels)")
     if args.report:
         report = {
-            "command": "front",
-            "input": {"path": args.table, "sha256": problem.sha256},
-            "stand": problem.stand_column,
-            "option": problem.option_column,
-            "area": problem.area_column,
-            "per_ha": list(problem.per_ha),
+            **_report_header("front", args.table, problem),
             "objectives": [{"name": n, "direction": d, "scale": s, "unit": units.get(n),
                             "best_alone": best_alone[n]}
                            for n, d, s in zip(problem.objectives, problem.directions, problem.scales)],
@@ -309,12 +316,7 @@ def cmd_exact(args: argparse.Namespace) -> int:
 
     if args.report:
         report = {
-            "command": "exact",
-            "input": {"path": args.table, "sha256": problem.sha256},
-            "stand": problem.stand_column,
-            "option": problem.option_column,
-            "area": problem.area_column,
-            "per_ha": list(problem.per_ha),
+            **_report_header("exact", args.table, problem),
             "objectives": [{"name": n, "direction": d} for n, d in zip(problem.objectives, problem.directions)],
             "optimise": {"column": column, "sense": sense},
             "bounds": [{"text": b.text, "parsed": str(b), "tolerance": result.tolerances[k],
