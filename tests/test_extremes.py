@@ -19,6 +19,8 @@ import textwrap
 
 import pytest
 
+import pace
+
 slow = pytest.mark.skipif(
     os.environ.get("TRELVIK_SLOW_TESTS") != "1", reason="slow: set TRELVIK_SLOW_TESTS=1 to run"
 )
@@ -68,7 +70,7 @@ PRELUDE = textwrap.dedent(
 )
 
 
-def run_child(body, timeout=900):
+def run_child(body, timeout=pace.seconds(900)):
     done = subprocess.run(
         [sys.executable, "-c", PRELUDE + textwrap.dedent(body)],
         capture_output=True,
