@@ -350,7 +350,8 @@ def test_leaks_large_result_lists_are_released():
 
 # ---------------------------------------------------------------------------
 # Native allocations that fail: the process's address space is limited, so
-# that the request fails with std::bad_alloc inside the module.
+# that the request fails with std::bad_alloc inside the module. (Not under
+# qemu-user, which accepts the limit and ignores it: there the cases skip.)
 
 RLIMIT_SCRIPT = textwrap.dedent(
     """
@@ -382,7 +383,11 @@ RLIMIT_SCRIPT = textwrap.dedent(
             return True
         return False
 
-    resource.setrlimit(resource.RLIMIT_AS, (vm_size() + HEADROOM, resource.RLIM_INFINITY))
+    limit = (vm_size() + HEADROOM, resource.RLIM_INFINITY)
+    resource.setrlimit(resource.RLIMIT_AS, limit)
+    if resource.getrlimit(resource.RLIMIT_AS) != limit:  # qemu-user accepts the limit and ignores it
+        print(json.dumps({"unlimited": True}))
+        sys.exit(0)
     for _ in range(max(3, CALLS // 10)):
         action()
     gc.collect()
@@ -408,6 +413,8 @@ def test_leaks_memory_error_from_a_failed_native_allocation(case, calls, headroo
     )
     assert done.returncode == 0, done.stderr
     result = json.loads(done.stdout)
+    if result.get("unlimited"):
+        pytest.skip("the address-space limit does not hold here (as under qemu-user), so no allocation fails")
     assert result["failures"] == 2 * calls, "every call must fail with MemoryError"
     assert result["blocks"] <= BLOCK_SLACK
     assert result["rss"] <= RSS_SLACK
