@@ -33,6 +33,7 @@ import pytest
 from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
+import pace
 import trelvik
 
 # ---------------------------------------------------------------------------
@@ -43,7 +44,7 @@ _COMMON = dict(
     suppress_health_check=list(HealthCheck),
     print_blob=True,
 )
-settings.register_profile("trelvik-hostile-default", max_examples=500, **_COMMON)
+settings.register_profile("trelvik-hostile-default", max_examples=pace.repeat(500, floor=100), **_COMMON)
 settings.register_profile("trelvik-hostile-ci", max_examples=20_000, database=None, **_COMMON)
 _PROFILE = "trelvik-hostile-" + os.environ.get("TRELVIK_HYPOTHESIS_PROFILE", "default")
 HOSTILE_SETTINGS = settings.get_profile(_PROFILE)
@@ -1144,7 +1145,7 @@ def test_hostile_input_endless_reentry_ends_in_recursion_error():
         "    print('RecursionError')\n"
         "print(trelvik.find_pareto_front([[[1.0]], [[2.0]]], 0.1)[0].target_vector)\n"
     )
-    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=pace.seconds(120))
     assert done.returncode == 0, done.stderr[-2000:]
     assert done.stdout.split() == ["RecursionError", "[3.0]"]
 

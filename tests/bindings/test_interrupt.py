@@ -19,6 +19,8 @@ import time
 
 import pytest
 
+import pace
+
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="sends SIGINT")
 
 CHILD = textwrap.dedent(
@@ -91,7 +93,7 @@ def test_interrupt_during_a_long_call(function):
         assert child.stdout.readline().strip() == "calling"
         time.sleep(0.3)  # the call is now under way; it lasts about two seconds
         child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=300)
+        out, err = child.communicate(timeout=pace.seconds(300))
     finally:
         if child.poll() is None:
             child.kill()

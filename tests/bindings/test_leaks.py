@@ -21,6 +21,7 @@ import textwrap
 
 import pytest
 
+import pace
 import trelvik
 
 
@@ -38,9 +39,9 @@ pytestmark = [
     pytest.mark.skipif(sys.getallocatedblocks() == 0, reason="needs the interpreter's own allocator"),
 ]
 
-CALLS = 1500
-BLOCK_SLACK = 100  # a leak of one object per call adds CALLS (1500); caches of the interpreter move by dozens
-RSS_SLACK = 1 << 20  # a leak of one converted table per call would add tens of MiB
+CALLS = pace.repeat(1500, floor=400)
+BLOCK_SLACK = 100  # a leak of one object per call adds CALLS (400 or more); caches of the interpreter move by dozens
+RSS_SLACK = 1 << 20  # a leak of one converted table (4.8 kB of values) per call adds 1.8 MiB in 400 calls
 
 
 def rss():
@@ -341,7 +342,7 @@ def test_leaks_large_result_lists_are_released():
     with Quiet():
         action()
     refs = sys.getrefcount(solution_class)
-    blocks, resident, _, _ = measure(action, calls=10)
+    blocks, resident, _, _ = measure(action, calls=pace.repeat(10, floor=3))
     assert blocks <= BLOCK_SLACK
     assert resident <= 8 * RSS_SLACK  # one round holds about 100 MiB
     assert sys.getrefcount(solution_class) == refs
@@ -349,7 +350,8 @@ def test_leaks_large_result_lists_are_released():
 
 # ---------------------------------------------------------------------------
 # Native allocations that fail: the process's address space is limited, so
-# that the request fails with std::bad_alloc inside the module.
+# that the request fails with std::bad_alloc inside the module. (Not under
+# qemu-user, which accepts the limit and ignores it: there the cases skip.)
 
 RLIMIT_SCRIPT = textwrap.dedent(
     """
@@ -381,7 +383,11 @@ RLIMIT_SCRIPT = textwrap.dedent(
             return True
         return False
 
-    resource.setrlimit(resource.RLIMIT_AS, (vm_size() + HEADROOM, resource.RLIM_INFINITY))
+    limit = (vm_size() + HEADROOM, resource.RLIM_INFINITY)
+    resource.setrlimit(resource.RLIMIT_AS, limit)
+    if resource.getrlimit(resource.RLIMIT_AS) != limit:  # qemu-user accepts the limit and ignores it
+        print(json.dumps({"unlimited": True}))
+        sys.exit(0)
     for _ in range(max(3, CALLS // 10)):
         action()
     gc.collect()
@@ -403,10 +409,12 @@ def test_leaks_memory_error_from_a_failed_native_allocation(case, calls, headroo
         [sys.executable, "-c", RLIMIT_SCRIPT, case, str(calls), str(headroom)],
         capture_output=True,
         text=True,
-        timeout=600,
+        timeout=pace.seconds(600),
     )
     assert done.returncode == 0, done.stderr
     result = json.loads(done.stdout)
+    if result.get("unlimited"):
+        pytest.skip("the address-space limit does not hold here (as under qemu-user), so no allocation fails")
     assert result["failures"] == 2 * calls, "every call must fail with MemoryError"
     assert result["blocks"] <= BLOCK_SLACK
     assert result["rss"] <= RSS_SLACK

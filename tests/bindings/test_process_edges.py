@@ -10,6 +10,7 @@ import time
 
 import pytest
 
+import pace
 import trelvik
 
 needs_fork = pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
@@ -91,7 +92,7 @@ EXIT_WITH_DAEMON = textwrap.dedent(
 def test_exit_with_a_daemon_thread_inside(inside):
     for _ in range(3):
         done = subprocess.run([sys.executable, "-c", EXIT_WITH_DAEMON, inside],
-                              capture_output=True, text=True, timeout=60)
+                              capture_output=True, text=True, timeout=pace.seconds(60))
         assert done.returncode == 0, done.stderr[-2000:]
 
 
@@ -131,7 +132,7 @@ REENTER_DURING_FILL = textwrap.dedent(
 def test_reentered_fill_keeps_one_panic_class():
     for threshold in range(1, 9):
         done = subprocess.run([sys.executable, "-c", REENTER_DURING_FILL, str(threshold)],
-                              capture_output=True, text=True, timeout=60)
+                              capture_output=True, text=True, timeout=pace.seconds(60))
         assert done.stdout.strip() == "True", (threshold, done.stdout, done.stderr[-2000:])
 
 

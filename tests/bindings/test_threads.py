@@ -15,11 +15,12 @@ import time
 
 import pytest
 
+import pace
 import trelvik
 
 THREADS = 8
 SECONDS = float(os.environ.get("TRELVIK_THREAD_SECONDS", "3"))
-SUBPROCESS_TIMEOUT = 60
+SUBPROCESS_TIMEOUT = pace.seconds(60)
 
 # Two stands: the returned set is the same on every call, only its order varies.
 SMALL = [[[1.0, 5.0], [3.0, 3.0], [5.0, 1.0]], [[0.0, 2.0], [2.0, 0.0]]]
