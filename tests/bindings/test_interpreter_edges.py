@@ -1,5 +1,6 @@
 """The interpreter's edges: sub-interpreters, the recursion limit, errors that
 must not be swallowed, and instances that the module never filled."""
+import importlib.util
 import subprocess
 import sys
 import textwrap
@@ -61,12 +62,19 @@ SUB_INTERPRETER = """
         print("main: copy refused")
 """
 
-ISOLATED = pytest.mark.skipif(sys.version_info < (3, 12), reason="isolated interpreters are new in 3.12")
+def needs(module):
+    """Sub-interpreters are made through the interpreter's test modules, which
+    some distributions ship apart (Debian: libpython3.x-testsuite)."""
+    return pytest.mark.skipif(importlib.util.find_spec(module) is None, reason=f"no {module} here")
+
+
+ISOLATED = [pytest.mark.skipif(sys.version_info < (3, 12), reason="isolated interpreters are new in 3.12"),
+            needs("_interpreters" if sys.version_info >= (3, 13) else "_testcapi")]
 
 
 @pytest.mark.parametrize("order", ["main first", "sub-interpreter first"])
 @pytest.mark.parametrize("config", [
-    "legacy",
+    pytest.param("legacy", marks=needs("_testcapi")),
     pytest.param("isolated, shared GIL", marks=ISOLATED),
     pytest.param("isolated, own GIL", marks=ISOLATED),
 ])
