@@ -505,6 +505,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print(f"{PROG}: interrupted", file=sys.stderr)
         return 130
     finally:
+        # What is still buffered goes out now, where a reader who has gone is
+        # caught, not at the interpreter's exit, which would end with status 120.
+        sys.stdout.flush()
         sys.stdout = saved
 
 

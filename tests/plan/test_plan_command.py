@@ -161,7 +161,8 @@ def test_a_reader_that_stops_after_the_first_line_does_not_fail_the_run(tmp_path
     """`trelvik-plan front ... | head -1`: the rest of the report is dropped, the files are written."""
     process = subprocess.Popen([sys.executable, "-m", "trelvik_plan", "front", *TABLE_ARGS, "--max", "income",
                                 "--epsilon", "0.1", "--out", "front.csv", "--designs", "designs.csv"],
-                               cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                               cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               env={k: v for k, v in os.environ.items() if k != "PYTHONUNBUFFERED"})
     process.stdout.close()  # before the command writes anything: every write meets a closed pipe
     stderr = process.stderr.read().decode()
     assert process.wait(timeout=300) == 0 and stderr == ""
